@@ -1,0 +1,13 @@
+# Every third-party library comes from Debian packages (see scripts/deps/).
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+find_package(CURL REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(PNG REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(cxxopts REQUIRED)
+find_package(LibArchive REQUIRED)
+find_package(Iconv REQUIRED)
+pkg_check_modules(CRYPTOPP REQUIRED IMPORTED_TARGET libcrypto++)
+find_package(GTest REQUIRED)

@@ -1,0 +1,27 @@
+# kx_module(NAME DEPS...): one static library per source folder, made of every
+# .cpp in that folder. A folder without sources yet is an interface library so
+# that dependents can already name it.
+function(kx_module name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARGN})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARGN})
+  endif()
+endfunction()
+
+# The flavour flags are constants of one small translation unit. Each flavour
+# gets its own object library, so a test executable can link any flavour
+# without rebuilding the rest of the tree.
+set(KX_FLAVOURS kestrix kestrixna kestrixuat qv edu prod prodna prodnauat uat map)
+function(kx_flavour_library flavour)
+  if(NOT TARGET kx_flavour_${flavour})
+    add_library(kx_flavour_${flavour} OBJECT ${PROJECT_SOURCE_DIR}/install_manager/flavour/product_flavour.cpp)
+    target_include_directories(kx_flavour_${flavour} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_compile_definitions(kx_flavour_${flavour} PRIVATE KX_PRODUCT_FLAVOUR="${flavour}")
+  endif()
+endfunction()

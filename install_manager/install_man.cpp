@@ -1,0 +1,19 @@
+#include "install_manager/install_man.h"
+
+namespace kx {
+
+InstallMan& InstallMan::instance() {
+  static InstallMan manager;
+  return manager;
+}
+
+EndpointRow InstallMan::getEndpointRow(const std::string& key) {
+  // Built once: the first lookup happens on the UI thread before any worker
+  // starts, and every later access only reads.
+  if (endpointTable.empty()) endpointTable = buildEndpointTable();
+  for (const auto& row : endpointTable)
+    if (row.flavour == key) return row;
+  return {};
+}
+
+}  // namespace kx

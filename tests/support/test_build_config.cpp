@@ -1,0 +1,60 @@
+#include "tests/support/test_build_config.h"
+
+#include <map>
+#include <mutex>
+
+namespace kx {
+
+namespace {
+
+std::mutex lock;
+std::map<HostRole, std::string> hosts;
+std::string defaultHost = "127.0.0.1:9";
+std::string caFile;
+int lowSpeedSeconds = 30;
+
+}  // namespace
+
+std::string hostName(HostRole role) {
+  std::lock_guard guard(lock);
+  const auto it = hosts.find(role);
+  return it == hosts.end() ? defaultHost : it->second;
+}
+
+std::string extraCaFile() {
+  std::lock_guard guard(lock);
+  return caFile;
+}
+
+std::string downloadReferer() { return "https://referer.test/"; }
+
+int lowSpeedTimeSeconds() {
+  std::lock_guard guard(lock);
+  return lowSpeedSeconds;
+}
+
+namespace test {
+
+void setHost(HostRole role, std::string hostAndPort) {
+  std::lock_guard guard(lock);
+  hosts[role] = std::move(hostAndPort);
+}
+
+void setAllHosts(std::string hostAndPort) {
+  std::lock_guard guard(lock);
+  hosts.clear();
+  defaultHost = std::move(hostAndPort);
+}
+
+void setExtraCaFile(std::string path) {
+  std::lock_guard guard(lock);
+  caFile = std::move(path);
+}
+
+void setLowSpeedTimeSeconds(int seconds) {
+  std::lock_guard guard(lock);
+  lowSpeedSeconds = seconds;
+}
+
+}  // namespace test
+}  // namespace kx

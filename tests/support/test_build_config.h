@@ -1,0 +1,16 @@
+#pragma once
+// The build configuration of test executables: every value can be set by a test.
+
+#include <string>
+
+#include "common/build_config.h"
+
+namespace kx::test {
+
+// Until set, every host is "127.0.0.1:9", where nothing listens.
+void setHost(HostRole role, std::string hostAndPort);
+void setAllHosts(std::string hostAndPort);
+void setExtraCaFile(std::string path);
+void setLowSpeedTimeSeconds(int seconds);
+
+}  // namespace kx::test
