@@ -1,0 +1,41 @@
+#pragma once
+// A scratch folder per test, removed afterwards, and small helpers for
+// running reference tools (Python, lnkinfo, zip) from tests.
+
+#include <filesystem>
+#include <string>
+
+namespace kx::test {
+
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::filesystem::path& path() const { return root; }
+  std::filesystem::path operator/(const std::string& name) const { return root / name; }
+
+ private:
+  std::filesystem::path root;
+};
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string output;  // standard output only
+};
+
+// Runs a shell command line, bounded to `timeoutSeconds`, and captures its standard output.
+CommandResult runCommand(const std::string& commandLine, int timeoutSeconds = 60);
+
+// Runs a Python program with Debian's interpreter; `arguments` are passed
+// as they are (already quoted for the shell).
+CommandResult runPython(const std::string& program, const std::string& arguments = "", int timeoutSeconds = 60);
+
+std::string readWholeFile(const std::filesystem::path& path);
+void writeWholeFile(const std::filesystem::path& path, const std::string& content);
+
+// Single quotes for the shell.
+std::string shellQuote(const std::string& text);
+
+}  // namespace kx::test
