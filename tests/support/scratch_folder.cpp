@@ -46,6 +46,25 @@ CommandResult runPython(const std::string& program, const std::string& arguments
   return runCommand(std::string(KX_PYTHON) + " -c " + shellQuote(program) + " " + arguments, timeoutSeconds);
 }
 
+std::optional<std::string> lnkInfoField(const fs::path& link, const std::string& field) {
+  const auto listing = runCommand("lnkinfo " + shellQuote(link.string()), 10);
+  if (listing.exitCode != 0) return std::nullopt;
+  std::size_t start = 0;
+  while (start < listing.output.size()) {
+    std::size_t end = listing.output.find('\n', start);
+    if (end == std::string::npos) end = listing.output.size();
+    const std::string line = listing.output.substr(start, end - start);
+    start = end + 1;
+    const auto name = line.find_first_not_of('\t');
+    const auto colon = line.find(": ");
+    if (name == std::string::npos || colon == std::string::npos) continue;
+    std::string key = line.substr(name, colon - name);
+    key.erase(key.find_last_not_of("\t ") + 1);
+    if (key == field) return line.substr(colon + 2);
+  }
+  return std::nullopt;
+}
+
 std::string readWholeFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

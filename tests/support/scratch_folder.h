@@ -3,6 +3,7 @@
 // running reference tools (Python, lnkinfo, zip) from tests.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace kx::test {
@@ -34,6 +35,11 @@ CommandResult runPython(const std::string& program, const std::string& arguments
 
 std::string readWholeFile(const std::filesystem::path& path);
 void writeWholeFile(const std::filesystem::path& path, const std::string& content);
+
+// A field of Debian's `lnkinfo` listing of a .lnk file ("Local path",
+// "Description", "Command line arguments", "Icon location"); nothing when the
+// listing has no such line or lnkinfo cannot read the file.
+std::optional<std::string> lnkInfoField(const std::filesystem::path& link, const std::string& field);
 
 // Single quotes for the shell.
 std::string shellQuote(const std::string& text);
