@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
@@ -97,8 +98,24 @@ Store::iterator findKey(Store& store, const std::wstring& path) {
   return store.end();
 }
 
-// A key exists when it was created itself or when one below it was.
-bool keyExists(Store& store, const std::wstring& path) {
+// Keys every Windows installation has, in their canonical (redirected) form.
+bool isStandardKey(RegistryRoot root, const std::wstring& folded) {
+  static const std::wstring kMachineKeys[] = {
+      L"software\\wow6432node\\microsoft\\windows\\currentversion\\run",
+      L"software\\wow6432node\\microsoft\\windows\\currentversion\\uninstall"};
+  static const std::wstring kUserKeys[] = {L"software\\microsoft\\windows\\currentversion\\run"};
+  const auto covers = [&](const std::wstring& standard) {
+    return standard == folded || standard.starts_with(folded + L'\\');
+  };
+  if (root == RegistryRoot::LocalMachine) return std::any_of(std::begin(kMachineKeys), std::end(kMachineKeys), covers);
+  if (root == RegistryRoot::CurrentUser) return std::any_of(std::begin(kUserKeys), std::end(kUserKeys), covers);
+  return false;
+}
+
+// A key exists when it was created itself, when one below it was, or when
+// Windows always has it.
+bool keyExists(RegistryRoot root, Store& store, const std::wstring& path) {
+  if (isStandardKey(root, foldCase(path))) return true;
   const std::wstring prefix = foldCase(path) + L'\\';
   for (auto it = store.begin(); it != store.end(); ++it) {
     const std::wstring key = foldCase(fromUtf8(it.key()));
@@ -155,6 +172,17 @@ RegistryResult modify(RegistryRoot root, Change change) {
   return writeFileAtomically(hive.file, store.dump(2) + "\n") ? RegistryResult::Ok : RegistryResult::Failed;
 }
 
+void setValue(Store& store, const std::wstring& path, std::wstring_view name, std::wstring_view data) {
+  auto key = findKey(store, path);
+  if (key == store.end()) key = store.emplace(toUtf8(path), Store::object()).first;
+  auto& values = key.value();
+  auto value = findValue(values, name);
+  if (value != values.end())
+    value.value() = toUtf8(data);
+  else
+    values[toUtf8(name)] = toUtf8(data);
+}
+
 }  // namespace
 
 RegistryResult RegistryKey::open(RegistryRoot root, std::wstring_view path, std::uint32_t access, RegistryKey& key) {
@@ -163,7 +191,7 @@ RegistryResult RegistryKey::open(RegistryRoot root, std::wstring_view path, std:
   Store store;
   if (!loadStore(hive.file, store)) return RegistryResult::Failed;
   const std::wstring canonical = canonicalPath(root, path);
-  if (!canonical.empty() && !keyExists(store, canonical)) return RegistryResult::NotFound;
+  if (!canonical.empty() && !keyExists(root, store, canonical)) return RegistryResult::NotFound;
   key.root = root;
   key.path = canonical;
   key.access = access;
@@ -174,7 +202,7 @@ RegistryResult RegistryKey::open(RegistryRoot root, std::wstring_view path, std:
 RegistryResult RegistryKey::create(RegistryRoot root, std::wstring_view path, RegistryKey& key) {
   const std::wstring canonical = canonicalPath(root, path);
   const RegistryResult result = modify(root, [&](Store& store) {
-    if (!keyExists(store, canonical)) store[toUtf8(canonical)] = Store::object();
+    if (!keyExists(root, store, canonical)) store[toUtf8(canonical)] = Store::object();
     return RegistryResult::Ok;
   });
   if (result != RegistryResult::Ok) return result;
@@ -188,15 +216,8 @@ RegistryResult RegistryKey::create(RegistryRoot root, std::wstring_view path, Re
 RegistryResult RegistryKey::setString(std::wstring_view name, std::wstring_view data) {
   if (!opened || (access & kKeySetValue) == 0) return RegistryResult::AccessDenied;
   return modify(root, [&](Store& store) {
-    if (!keyExists(store, path)) return RegistryResult::NotFound;  // deleted since it was opened
-    auto key = findKey(store, path);
-    if (key == store.end()) key = store.emplace(toUtf8(path), Store::object()).first;
-    auto& values = key.value();
-    auto value = findValue(values, name);
-    if (value != values.end())
-      value.value() = toUtf8(data);
-    else
-      values[toUtf8(name)] = toUtf8(data);
+    if (!keyExists(root, store, path)) return RegistryResult::NotFound;  // deleted since it was opened
+    setValue(store, path, name, data);
     return RegistryResult::Ok;
   });
 }
@@ -233,9 +254,11 @@ RegistryResult RegistryKey::deleteValue(std::wstring_view name) {
 
 RegistryResult setRegistryString(RegistryRoot root, std::wstring_view subkey, std::wstring_view name,
                                  std::wstring_view data) {
-  RegistryKey key;
-  const RegistryResult created = RegistryKey::create(root, subkey, key);
-  return created == RegistryResult::Ok ? key.setString(name, data) : created;
+  const std::wstring path = canonicalPath(root, subkey);
+  return modify(root, [&](Store& store) {
+    setValue(store, path, name, data);
+    return RegistryResult::Ok;
+  });
 }
 
 }  // namespace kx::platform

@@ -3,7 +3,8 @@
 // Windows rules the installer relies on. Key and value names compare without
 // regard to case; the empty value name is the key's default value. The store
 // behaves as the registry does for a 32-bit process on 64-bit Windows:
-// HKLM\SOFTWARE\... is the key HKLM\SOFTWARE\WOW6432Node\....
+// HKLM\SOFTWARE\... is the key HKLM\SOFTWARE\WOW6432Node\.... The Run and
+// Uninstall keys that every Windows installation has exist from the start.
 //
 // HKCU is kept under the user's configuration folder, HKLM and HKCR under the
 // machine folder (platform/locations.h), one human-readable JSON file per root.
