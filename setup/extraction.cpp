@@ -59,7 +59,7 @@ bool copyData(archive* reader, archive* disk) {
     la_int64_t offset = 0;
     const int r = archive_read_data_block(reader, &block, &size, &offset);
     if (r == ARCHIVE_EOF) return true;
-    if (r < ARCHIVE_WARN) return false;
+    if (r != ARCHIVE_OK) return false;  // a CRC or size mismatch comes as a warning
     if (archive_write_data_block(disk, block, size, offset) < ARCHIVE_WARN) return false;
   }
 }

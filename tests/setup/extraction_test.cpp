@@ -189,6 +189,11 @@ TEST_F(Extraction, DamagedOrMissingArchiveFails) {
   bytes[44] = static_cast<char>(bytes[44] ^ 0x55);  // inside the compressed data (it starts at 42)
   test::writeWholeFile(archive, bytes);
   EXPECT_FALSE(unzip());
+  makeArchive(json::array({{{"name", "lumlum/a.txt"}, {"data", "stored, checked by its CRC"}}}));
+  bytes = test::readWholeFile(archive);
+  bytes[45] = static_cast<char>(bytes[45] ^ 0x01);
+  test::writeWholeFile(archive, bytes);
+  EXPECT_FALSE(unzip());
   test::writeWholeFile(archive, "not a zip archive at all");
   EXPECT_FALSE(unzip());
 }
