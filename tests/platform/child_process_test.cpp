@@ -5,7 +5,8 @@
 #include <chrono>
 
 #include "common/strings.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx::platform {
 namespace {
@@ -28,7 +29,8 @@ TEST(ArgumentText, SplitsAsWindowsProgramsDoAndKeepsTheSetupFolderWhole) {
 }
 
 TEST(ChildProcess, StartsADownloadedProgramAndReportsItsExit) {
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
   const auto program = scratch / "Setup Tool.exe";
   test::writeWholeFile(program, "#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/args\"\nsleep 0.3\nexit 7\n");
   fs::permissions(program, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "common/strings.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx::platform {
 namespace {
 
+namespace fs = std::filesystem;
+
 TEST(PathCase, FindsPathsWhateverTheirLetterCase) {
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
   std::filesystem::create_directories(scratch / "root/games/2.0/game");
   test::writeWholeFile(scratch / "root/games/2.0/game/Editor.exe", "x");
   const std::wstring root = fromUtf8((scratch / "root").string());

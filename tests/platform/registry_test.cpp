@@ -9,7 +9,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx::platform {
 namespace {
@@ -21,7 +22,7 @@ constexpr uid_t kNobody = 65534;
 class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::permissions(scratch.path(), fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+    fs::permissions(scratch, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
     setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
     setenv("KX_MACHINE_ROOT", (scratch / "machine").c_str(), 1);
   }
@@ -42,7 +43,8 @@ class Registry : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
 };
 
 TEST_F(Registry, NamesIgnoreCaseAndTheEmptyNameIsTheDefaultValue) {

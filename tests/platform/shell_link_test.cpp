@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/strings.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx::platform {
 namespace {
@@ -11,7 +12,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(ShellLink, LnkinfoReadsBackEveryString) {
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
   fs::create_directories(scratch / "games/2.0/game");
   test::writeWholeFile(scratch / "games/2.0/game/Editor.exe", "12345");
   const std::string target = (scratch / "games/2.0/game/Editor.exe").string();
@@ -38,15 +40,16 @@ TEST(ShellLink, LnkinfoReadsBackEveryString) {
 }
 
 TEST(ShellLink, RefusesWhatWindowsWouldRefuse) {
-  test::ScratchFolder scratch;
-  const std::wstring folder = fromUtf8(scratch.path().string());
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
+  const std::wstring folder = fromUtf8(scratch.string());
   const ShellLink link{L"/bin/true", L"", L"", L"", 0};
   EXPECT_FALSE(writeShellLink(folder + L"/a.lnk", {L"", L"", L"", L"", 0}));
   EXPECT_FALSE(writeShellLink(L"", link));
   EXPECT_FALSE(writeShellLink(folder + L"/missing/a.lnk", link));
   for (const wchar_t* name : {L"/B:C.lnk", L"/a*.lnk", L"/a?.lnk", L"/\"q\".lnk", L"/<a>.lnk", L"/a|b.lnk"})
     EXPECT_FALSE(writeShellLink(folder + name, link)) << toUtf8(name);
-  EXPECT_TRUE(fs::is_empty(scratch.path()));
+  EXPECT_TRUE(fs::is_empty(scratch));
   EXPECT_TRUE(writeShellLink(folder + L"/a.lnk", link));
   EXPECT_TRUE(writeShellLink(folder + L"/a.lnk", {L"/bin/false", L"", L"", L"", 0})) << "replaces";
   EXPECT_EQ(test::lnkInfoField(scratch / "a.lnk", "Local path"), "/bin/false");

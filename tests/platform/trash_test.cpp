@@ -6,7 +6,8 @@
 #include <cstdlib>
 
 #include "common/strings.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx::platform {
 namespace {
@@ -14,7 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(Trash, MovesFilesWithTheirOriginalPathAndNeverClobbers) {
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
   setenv("XDG_DATA_HOME", (scratch / "data").c_str(), 1);
   fs::create_directories(scratch / "Desktop");
   const auto link = scratch / "Desktop" / "Kestrix编辑器 2.0.lnk";
@@ -28,7 +30,7 @@ TEST(Trash, MovesFilesWithTheirOriginalPathAndNeverClobbers) {
   EXPECT_EQ(test::readWholeFile(trash / "files/Kestrix编辑器 2.0.lnk"), "first");
   EXPECT_EQ(test::readWholeFile(trash / "files/Kestrix编辑器 2.0.2.lnk"), "second");
   const std::string info = test::readWholeFile(trash / "info/Kestrix编辑器 2.0.lnk.trashinfo");
-  EXPECT_TRUE(info.starts_with("[Trash Info]\nPath=" + scratch.path().string() +
+  EXPECT_TRUE(info.starts_with("[Trash Info]\nPath=" + scratch.string() +
                                "/Desktop/Kestrix%E7%BC%96%E8%BE%91%E5%99%A8%202.0.lnk\nDeletionDate=20"))
       << info;
 

@@ -10,7 +10,8 @@
 #include "common/strings.h"
 #include "platform/codepage.h"
 #include "tests/setup/recording_task_callback.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx {
 namespace {
@@ -37,7 +38,7 @@ class Extraction : public ::testing::Test {
   // Everything in the scratch folder outside the destination and the archive.
   std::vector<std::string> strayFiles() {
     std::vector<std::string> stray;
-    for (const auto& item : fs::recursive_directory_iterator(scratch.path())) {
+    for (const auto& item : fs::recursive_directory_iterator(scratch)) {
       const auto path = item.path();
       if (path == archive || path == dest || path.string().starts_with(dest.string() + "/")) continue;
       stray.push_back(path.string());
@@ -45,7 +46,8 @@ class Extraction : public ::testing::Test {
     return stray;
   }
 
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
   fs::path archive = scratch / "package.zip";
   fs::path dest = scratch / "dest";
   test::RecordingTaskCallback progress;

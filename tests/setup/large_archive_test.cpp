@@ -11,7 +11,8 @@
 #include "common/strings.h"
 #include "setup/extraction.h"
 #include "tests/setup/recording_task_callback.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx {
 namespace {
@@ -62,7 +63,8 @@ void writeAt(int fd, std::uint64_t offset, const std::string& data) {
 }
 
 TEST(LargeArchive, EntryBeyondFourGibExtractsByteExact) {
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
   const auto archive = scratch / "package.zip";
   std::string tail(1 << 20, '\0');
   std::mt19937 random(7);

@@ -9,7 +9,8 @@
 #include "install_manager/flavour.h"
 #include "tests/setup/recording_task_callback.h"
 #include "tests/support/recording_telemetry.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx {
 namespace {
@@ -75,7 +76,8 @@ class PlatformSetupRun : public ::testing::Test {
     return events;
   }
 
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
   test::RecordingTaskCallback progress;
 };
 

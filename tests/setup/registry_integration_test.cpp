@@ -10,7 +10,8 @@
 #include "common/strings.h"
 #include "install_manager/flavour.h"
 #include "platform/registry.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx {
 namespace {
@@ -25,7 +26,7 @@ const std::wstring kRun = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVe
 class RegistryIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::permissions(scratch.path(), fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+    fs::permissions(scratch, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
     setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
     setenv("KX_MACHINE_ROOT", (scratch / "machine").c_str(), 1);
   }
@@ -37,7 +38,8 @@ class RegistryIntegration : public ::testing::Test {
       return std::nullopt;
     return data;
   }
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
 };
 
 TEST_F(RegistryIntegration, UrlSchemeRowsAreExact) {

@@ -1,7 +1,6 @@
 #include "setup/shortcuts.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -10,7 +9,8 @@
 #include "common/strings.h"
 #include "install_manager/flavour.h"
 #include "setup/ico_image.h"
-#include "tests/support/scratch_folder.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 #include "tests/support/test_build_config.h"
 
 namespace kx {
@@ -56,7 +56,8 @@ class IcoWriter : public ::testing::Test {
     test::writeWholeFile(ico, data.value_or(""));
     return data.value_or("");
   }
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
 };
 
 TEST_F(IcoWriter, SmallRgbaImageBecomesOne32BitBitmapEntry) {
@@ -117,37 +118,23 @@ TEST_F(IcoWriter, NonPngDataIsRejected) {
   EXPECT_FALSE(decodePng(std::string("\x89PNG\r\n\x1a\n", 8) + "broken"));
 }
 
-class IconServer {
- public:
-  IconServer(const fs::path& root, const fs::path& work) : log(work / "requests.log") {
-    const auto portFile = work / "port";
-    std::system((std::string(KX_PYTHON) + " " + test::shellQuote(kSource + "/tests/setup/icon_server.py") + " " +
-                 test::shellQuote(root.string()) + " " + test::shellQuote(portFile.string()) + " " +
-                 test::shellQuote(log.string()) + " 30 >/dev/null 2>&1 &")
-                    .c_str());
-    for (int i = 0; i < 100 && !fs::exists(portFile); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::istringstream(test::readWholeFile(portFile)) >> port >> pid;
-  }
-  ~IconServer() {
-    if (pid > 0) kill(pid, SIGTERM);
-  }
-  std::wstring url(const std::string& path) const {
-    return fromUtf8("http://127.0.0.1:" + std::to_string(port) + path);
-  }
-  std::string requests() const { return test::readWholeFile(log); }
-
- private:
-  fs::path log;
-  int port = 0;
-  int pid = 0;
-};
-
 class MapShortcut : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("KX_MACHINE_ROOT", (scratch / "machine").c_str(), 1);
-    fs::create_directories(scratch / "site");
-    makePng(scratch / "site/logo.png", "im = Image.new('RGBA', (48, 48), (10, 20, 30, 255))");
+    makePng(scratch / "logo.png", "im = Image.new('RGBA', (48, 48), (10, 20, 30, 255))");
+    // TLS stays verified: the server's CA is the build's extra CA.
+    test::setExtraCaFile(server.caFile());
+    server.routes({{"/logo.png", {{"file", (scratch / "logo.png").string()}}},
+                   {"/error", {{"status", 404}}},
+                   {"/stall", {{"body", std::string(5000, 'x')}, {"stall_after", 4}, {"stall_seconds", 30}}}});
+  }
+  void TearDown() override { test::setExtraCaFile(""); }
+  std::wstring urlOf(const std::string& path) const { return fromUtf8(server.url(path)); }
+  std::vector<std::string> iconQueries() const {
+    std::vector<std::string> queries;
+    for (const auto& request : server.requestsFor("/logo.png")) queries.push_back(request["query"]);
+    return queries;
   }
   fs::path desktop() const { return scratch / "machine" / "Desktop"; }
   std::vector<std::string> desktopNames() const {
@@ -159,8 +146,9 @@ class MapShortcut : public ::testing::Test {
   }
   std::wstring folder() const { return fromUtf8((scratch / "install").string()) + L"/"; }
 
-  test::ScratchFolder scratch;
-  IconServer server{scratch / "site", scratch.path()};
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
+  test::TestServer server;
   int launchLinkCalls = 0;
   std::function<std::wstring()> launchLink = [this] {
     ++launchLinkCalls;
@@ -169,7 +157,7 @@ class MapShortcut : public ::testing::Test {
 };
 
 TEST_F(MapShortcut, WritesTheLinkWithItsIconAndLaunchLink) {
-  std::wstring iconUrl = server.url("/logo.png?v=1");
+  std::wstring iconUrl = urlOf("/logo.png?v=1");
   CreateMapShortcut(folder(), L"4711", L"Dragon Map", iconUrl, launchLink);
 
   const auto link = desktop() / "Dragon Map.lnk";
@@ -180,12 +168,21 @@ TEST_F(MapShortcut, WritesTheLinkWithItsIconAndLaunchLink) {
   const auto icon = scratch / "install/temp/ico/4711.ico";
   EXPECT_EQ(test::lnkInfoField(link, "Icon location"), icon.string());
   EXPECT_EQ(test::lnkInfoField(link, "Description"), std::nullopt);
-  EXPECT_EQ(pillowCompare(icon, scratch / "site/logo.png"), "48 48 0\n");
-  EXPECT_EQ(server.requests(), "/logo.png?v=1&fop=imageView/0/w/99999/f/png\n");
+  EXPECT_EQ(pillowCompare(icon, scratch / "logo.png"), "48 48 0\n");
+  EXPECT_EQ(iconQueries(), std::vector<std::string>{"v=1&fop=imageView/0/w/99999/f/png"});
 
   // The query is appended to the stored URL, so a second call appends it again.
   CreateMapShortcut(folder(), L"4711", L"Dragon Map", iconUrl, launchLink);
-  EXPECT_EQ(iconUrl, server.url("/logo.png?v=1&fop=imageView/0/w/99999/f/png&fop=imageView/0/w/99999/f/png"));
+  EXPECT_EQ(iconUrl, urlOf("/logo.png?v=1&fop=imageView/0/w/99999/f/png&fop=imageView/0/w/99999/f/png"));
+  EXPECT_EQ(iconQueries().back(), "v=1&fop=imageView/0/w/99999/f/png&fop=imageView/0/w/99999/f/png");
+}
+
+TEST_F(MapShortcut, UntrustedCertificateGivesALinkWithoutIcon) {
+  test::setExtraCaFile("");
+  std::wstring iconUrl = urlOf("/logo.png");
+  CreateMapShortcut(folder(), L"4711", L"Dragon Map", iconUrl, launchLink);
+  EXPECT_TRUE(fs::exists(desktop() / "Dragon Map.lnk"));
+  EXPECT_EQ(test::lnkInfoField(desktop() / "Dragon Map.lnk", "Icon location"), std::nullopt);
 }
 
 TEST_F(MapShortcut, IllegalNameFallsBackToTheCleanedNameThenTheId) {
@@ -204,17 +201,17 @@ TEST_F(MapShortcut, IllegalNameFallsBackToTheCleanedNameThenTheId) {
 }
 
 TEST_F(MapShortcut, EmptyMapIdCreatesNothing) {
-  std::wstring iconUrl = server.url("/logo.png");
+  std::wstring iconUrl = urlOf("/logo.png");
   CreateMapShortcut(folder(), L"", L"Dragon Map", iconUrl, launchLink);
   EXPECT_EQ(desktopNames(), std::vector<std::string>{});
-  EXPECT_EQ(iconUrl, server.url("/logo.png"));
-  EXPECT_EQ(server.requests(), "");
+  EXPECT_EQ(iconUrl, urlOf("/logo.png"));
+  EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(MapShortcut, ErrorPageOrStalledServerGivesALinkWithoutIcon) {
   test::setLowSpeedTimeSeconds(1);
   for (const char* path : {"/error", "/stall", "/missing.png"}) {
-    std::wstring iconUrl = server.url(path);
+    std::wstring iconUrl = urlOf(path);
     const auto started = std::chrono::steady_clock::now();
     CreateMapShortcut(folder(), L"9", L"Map", iconUrl, launchLink);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << path;
@@ -224,15 +221,17 @@ TEST_F(MapShortcut, ErrorPageOrStalledServerGivesALinkWithoutIcon) {
 }
 
 TEST(Shortcut, EmptyTargetOrLinkPathWritesNothing) {
-  test::ScratchFolder scratch;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
   EXPECT_FALSE(CreateShortcut(L"", fromUtf8((scratch / "a.lnk").string()), L"", L"", L""));
   EXPECT_FALSE(CreateShortcut(L"/bin/true", L"", L"", L"", L""));
-  EXPECT_TRUE(fs::is_empty(scratch.path()));
+  EXPECT_TRUE(fs::is_empty(scratch));
 }
 
 TEST(EditorShortcut, IsNamedAfterTheVersion) {
-  test::ScratchFolder scratch;
-  setenv("KX_MACHINE_ROOT", scratch.path().c_str(), 1);
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
+  setenv("KX_MACHINE_ROOT", scratch.c_str(), 1);
   const std::wstring desktop = fromUtf8((scratch / "Desktop").string());
   if (flavourNameIs(productFlavour, "kestrixna")) {
     EXPECT_EQ(editorShortcutPath("2.0"), desktop + L"/Lumlum Editor.lnk");

@@ -1,4 +1,4 @@
-#include "tests/support/scratch_folder.h"
+#include "tests/support/tools.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -6,22 +6,10 @@
 
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 
 namespace kx::test {
 
 namespace fs = std::filesystem;
-
-ScratchFolder::ScratchFolder() {
-  std::string pattern = (fs::temp_directory_path() / "kx-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  root = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ec;
-  fs::remove_all(root, ec);
-}
 
 std::string shellQuote(const std::string& text) {
   std::string quoted = "'";

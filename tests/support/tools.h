@@ -1,25 +1,12 @@
 #pragma once
-// A scratch folder per test, removed afterwards, and small helpers for
-// running reference tools (Python, lnkinfo, zip) from tests.
+// Small helpers for running reference tools (Python, lnkinfo, localedef)
+// from tests and for whole-file reads and writes.
 
 #include <filesystem>
 #include <optional>
 #include <string>
 
 namespace kx::test {
-
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::filesystem::path& path() const { return root; }
-  std::filesystem::path operator/(const std::string& name) const { return root / name; }
-
- private:
-  std::filesystem::path root;
-};
 
 struct CommandResult {
   int exitCode = -1;
