@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/little_endian.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
 
@@ -30,24 +31,6 @@ constexpr std::uint32_t kShowNormal = 1;
 constexpr unsigned char kShellLinkClassId[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                  0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
-class Writer {
- public:
-  void u16(std::uint32_t v) {
-    bytes += static_cast<char>(v & 0xFF);
-    bytes += static_cast<char>((v >> 8) & 0xFF);
-  }
-  void u32(std::uint32_t v) {
-    u16(v & 0xFFFF);
-    u16(v >> 16);
-  }
-  void u64(std::uint64_t v) {
-    u32(static_cast<std::uint32_t>(v));
-    u32(static_cast<std::uint32_t>(v >> 32));
-  }
-  void raw(std::string_view data) { bytes += data; }
-  std::string bytes;
-};
-
 std::u16string toUtf16(std::wstring_view text) {
   std::u16string out;
   for (wchar_t wc : text) {
@@ -65,9 +48,10 @@ std::u16string toUtf16(std::wstring_view text) {
 }
 
 std::string utf16Bytes(const std::u16string& text) {
-  Writer w;
+  std::string bytes;
+  LittleEndianWriter w(bytes);
   for (char16_t c : text) w.u16(c);
-  return w.bytes;
+  return bytes;
 }
 
 // The ANSI copy of the path that older readers use; characters outside ASCII
@@ -79,7 +63,7 @@ std::string ansiCopy(std::wstring_view text) {
 }
 
 // Counted string of the StringData section: length in UTF-16 units, no NUL.
-void countedString(Writer& w, std::wstring_view text) {
+void countedString(LittleEndianWriter& w, std::wstring_view text) {
   const std::u16string utf16 = toUtf16(text);
   w.u16(static_cast<std::uint32_t>(utf16.size()));
   w.raw(utf16Bytes(utf16));
@@ -103,7 +87,8 @@ std::string linkInfo(std::wstring_view target) {
   const std::uint32_t suffixUnicode = localBasePathUnicode + static_cast<std::uint32_t>(unicode.size());
   const std::uint32_t total = suffixUnicode + 2;
 
-  Writer w;
+  std::string bytes;
+  LittleEndianWriter w(bytes);
   w.u32(total);
   w.u32(kHeaderSize);
   w.u32(1);  // VolumeIDAndLocalBasePath
@@ -122,7 +107,7 @@ std::string linkInfo(std::wstring_view target) {
   w.raw(std::string(1, '\0'));
   w.raw(unicode);
   w.raw(std::string(2, '\0'));
-  return w.bytes;
+  return bytes;
 }
 
 std::string encode(const ShellLink& link) {
@@ -135,7 +120,8 @@ std::string encode(const ShellLink& link) {
   struct stat info {};
   const bool targetExists = ::stat(wideToFileSystem(link.target).c_str(), &info) == 0;
 
-  Writer w;
+  std::string bytes;
+  LittleEndianWriter w(bytes);
   w.u32(0x4C);
   w.raw(std::string_view(reinterpret_cast<const char*>(kShellLinkClassId), sizeof kShellLinkClassId));
   w.u32(flags);
@@ -155,7 +141,7 @@ std::string encode(const ShellLink& link) {
   if (!link.arguments.empty()) countedString(w, link.arguments);
   if (!link.iconPath.empty()) countedString(w, link.iconPath);
   w.u32(0);  // terminal block of the extra data
-  return w.bytes;
+  return bytes;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "common/little_endian.h"
+
 namespace kx {
 
 namespace {
@@ -44,23 +46,6 @@ bool isTransparent(const IconImage& image, std::uint32_t x, std::uint32_t y) {
   return (index < image.palette.size() && image.palette[index].a == 0) || image.transparentIndex == index;
 }
 
-class LittleEndian {
- public:
-  explicit LittleEndian(std::string& out) : out(out) {}
-  void u8(std::uint32_t v) { out += static_cast<char>(v & 0xFF); }
-  void u16(std::uint32_t v) {
-    u8(v);
-    u8(v >> 8);
-  }
-  void u32(std::uint32_t v) {
-    u16(v & 0xFFFF);
-    u16(v >> 16);
-  }
-
- private:
-  std::string& out;
-};
-
 std::size_t paddedRow(std::size_t bits) { return (bits + 31) / 32 * 4; }
 
 std::size_t paletteEntries(const IconImage& image) { return image.bitsPerPixel <= 8 ? 1u << image.bitsPerPixel : 0; }
@@ -69,7 +54,7 @@ std::string bitmapData(const IconImage& image) {
   const std::size_t colourRow = paddedRow(static_cast<std::size_t>(image.width) * image.bitsPerPixel);
   const std::size_t maskRow = paddedRow(image.width);
   std::string data;
-  LittleEndian w(data);
+  LittleEndianWriter w(data);
   w.u32(40);
   w.u32(image.width);
   w.u32(image.height * 2);
@@ -224,7 +209,7 @@ std::optional<std::string> encodeIco(const IconImage& image) {
     data = bitmapData(image);
   }
   std::string ico;
-  LittleEndian w(ico);
+  LittleEndianWriter w(ico);
   w.u16(0);
   w.u16(1);
   w.u16(1);

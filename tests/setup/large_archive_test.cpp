@@ -8,6 +8,7 @@
 
 #include <random>
 
+#include "common/little_endian.h"
 #include "common/strings.h"
 #include "setup/extraction.h"
 #include "tests/setup/recording_task_callback.h"
@@ -21,22 +22,14 @@ namespace fs = std::filesystem;
 
 constexpr std::uint64_t kBigSize = (4ULL << 30) + 4097;  // past 4 GiB and not block aligned
 
-class Bytes {
- public:
-  Bytes& u16(std::uint32_t v) { return put(v, 2); }
-  Bytes& u32(std::uint64_t v) { return put(v, 4); }
-  Bytes& u64(std::uint64_t v) { return put(v, 8); }
-  Bytes& text(const std::string& s) {
-    data += s;
-    return *this;
-  }
+// A zip record under construction.
+struct Bytes {
   std::string data;
-
- private:
-  Bytes& put(std::uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) data += static_cast<char>((v >> (8 * i)) & 0xFF);
-    return *this;
-  }
+  LittleEndianWriter w{data};
+  Bytes& u16(std::uint64_t v) { return w.u16(v), *this; }
+  Bytes& u32(std::uint64_t v) { return w.u32(v), *this; }
+  Bytes& u64(std::uint64_t v) { return w.u64(v), *this; }
+  Bytes& text(const std::string& s) { return w.raw(s), *this; }
 };
 
 // CRC-32 of `length` zero bytes, by doubling with crc32_combine.
