@@ -88,9 +88,10 @@ int moveToTrash(const std::wstring& path) {
   if (!fs::exists(fs::symlink_status(original, ec))) return ENOENT;
 
   const fs::path trash = userDataFolder() / "Trash";
+  // A new trash is private to its user, as the trash specification asks.
+  if (fs::create_directories(trash, ec)) fs::permissions(trash, fs::perms::owner_all, ec);
   fs::create_directories(trash / "files", ec);
   fs::create_directories(trash / "info", ec);
-  fs::permissions(trash, fs::perms::owner_all, ec);
 
   std::string name;
   if (const int reserved = reserveName(trash / "info", original, name); reserved != 0) return reserved;
