@@ -185,6 +185,14 @@ TEST_F(MapShortcut, UntrustedCertificateGivesALinkWithoutIcon) {
   EXPECT_EQ(test::lnkInfoField(desktop() / "Dragon Map.lnk", "Icon location"), std::nullopt);
 }
 
+TEST_F(MapShortcut, OnlyWebIconsAreFetched) {
+  // The URL comes from the map service: it must not read local files.
+  std::wstring iconUrl = fromUtf8("file://" + (scratch / "logo.png").string());
+  CreateMapShortcut(folder(), L"4711", L"Dragon Map", iconUrl, launchLink);
+  EXPECT_EQ(test::lnkInfoField(desktop() / "Dragon Map.lnk", "Icon location"), std::nullopt);
+  EXPECT_FALSE(fs::exists(scratch / "install/temp/ico/4711.ico"));
+}
+
 TEST_F(MapShortcut, IllegalNameFallsBackToTheCleanedNameThenTheId) {
   std::wstring noIcon;
   CreateMapShortcut(folder(), L"4711", L"A/B:C*?\"<>|\\", noIcon, launchLink);
