@@ -24,11 +24,25 @@ std::string withTimeStamp(const std::string& url) {
   return url + (url.find('?') == std::string::npos ? "?" : "&") + std::to_string(seconds);
 }
 
-// The folder that holds the chosen installation folder, with or without a trailing separator.
-std::filesystem::path baseFolder(const std::wstring& installDir) {
-  if (installDir.empty()) return {};
-  const std::filesystem::path chosen(installDir);
-  return chosen.has_filename() ? chosen.parent_path() : chosen.parent_path().parent_path();
+// Paths are handled as text: the standard path type would convert wide
+// strings through the C locale here and fail on any non-ASCII name.
+bool isSeparator(wchar_t c) {
+  return c == L'/' || c == static_cast<wchar_t>(std::filesystem::path::preferred_separator);
+}
+
+// The folder that holds the chosen installation folder, with or without a
+// trailing separator; a root stays itself, a bare name has none.
+std::wstring baseFolder(const std::wstring& installDir) {
+  std::size_t end = installDir.size();
+  while (end > 1 && isSeparator(installDir[end - 1])) --end;
+  while (end > 0 && !isSeparator(installDir[end - 1])) --end;
+  while (end > 1 && isSeparator(installDir[end - 1])) --end;
+  return installDir.substr(0, end);
+}
+
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
+  const wchar_t separator = static_cast<wchar_t>(std::filesystem::path::preferred_separator);
+  return isSeparator(folder.back()) ? folder + name : folder + separator + name;
 }
 
 }  // namespace
@@ -103,10 +117,10 @@ bool InstallMan::isConfigValid() {
 bool InstallMan::checkConfig(const std::wstring& installDir) {
   totalBytes = 0;
   if (!isConfigValid() || entries.empty()) return false;
-  const std::filesystem::path base = baseFolder(installDir);
+  const std::wstring base = baseFolder(installDir);
   for (auto& entry : entries) {
     if (!entry.selected) continue;
-    if (!base.empty()) entry.localPath = (base / fromUtf8(entry.fileName)).wstring();
+    if (!base.empty()) entry.localPath = joinPath(base, fromUtf8(entry.fileName));
     if (entry.size == 0 && !entry.url.empty()) entry.size = probeContentLength(entry.url);
     totalBytes += entry.size;
     if (entry.size == 0) return false;
