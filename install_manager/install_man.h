@@ -3,6 +3,7 @@
 // entries, the map fields and the download engine.
 
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <random>
 #include <string>
@@ -87,7 +88,7 @@ class InstallMan {
     std::string server;  // the service's address; the build's until the server list replaces it
     std::unordered_map<std::string, std::vector<std::string>> cache;  // URL -> addresses
     bool hdServerFallbackUsed = false;
-    std::mt19937 random{std::random_device{}()};
+    std::mt19937 random{static_cast<std::mt19937::result_type>(std::time(nullptr))};
   } httpDns;
 
   std::string httpDnsServer();
