@@ -1,8 +1,6 @@
 #include "setup/icon_download.h"
 
 #include <curl/curl.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
 
 #include <cstdio>
 #include <memory>
@@ -15,13 +13,6 @@ namespace {
 
 std::size_t writeToFile(char* data, std::size_t size, std::size_t count, void* file) {
   return std::fwrite(data, size, count, static_cast<std::FILE*>(file)) * size;
-}
-
-// Trusts the build's extra CA (tests use one) on top of the system store.
-CURLcode addExtraCa(CURL*, void* sslContext, void*) {
-  const std::string caFile = extraCaFile();
-  if (!caFile.empty()) X509_STORE_load_file(SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext)), caFile.c_str());
-  return CURLE_OK;
 }
 
 }  // namespace
@@ -43,7 +34,9 @@ bool downloadIcon(const std::string& url, const std::filesystem::path& path) {
   curl_easy_setopt(c, CURLOPT_TIMEOUT, kIconTransferTimeoutSeconds);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, addExtraCa);
+  // As for every request of the installer: the bundle replaces the default
+  // file, the system's CA folder stays in use.
+  if (const std::string ca = extraCaFile(); !ca.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ca.c_str());
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, writeToFile);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, file.get());
   const CURLcode result = curl_easy_perform(c);
