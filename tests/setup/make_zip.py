@@ -1,8 +1,8 @@
 """Builds a zip archive for the extraction tests.
 
-usage: make_zip.py ARCHIVE SPEC_JSON
+usage: make_zip.py ARCHIVE ENTRIES_JSON
 
-SPEC_JSON is a list of entries: {"name": text, "data": text, "dir": bool,
+ENTRIES_JSON is a list of entries: {"name": text, "data": text, "dir": bool,
 "mode": unix mode, "symlink": target, "raw_name": hex bytes stored without the
 UTF-8 flag, "deflate": bool, "date_time": [y, m, d, H, M, S]}. Prints, as JSON,
 the archive offset at which each entry's data ends, in archive order.
@@ -13,10 +13,10 @@ import zipfile
 
 
 def main():
-    archive, spec = sys.argv[1], json.loads(sys.argv[2])
+    archive, entries = sys.argv[1], json.loads(sys.argv[2])
     patches = []
     with zipfile.ZipFile(archive, "w") as z:
-        for n, e in enumerate(spec):
+        for n, e in enumerate(entries):
             name = e.get("name", "")
             if "raw_name" in e:
                 raw = bytes.fromhex(e["raw_name"])
