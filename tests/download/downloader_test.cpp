@@ -34,10 +34,10 @@ class DownloaderTest : public ::testing::Test {
   }
 
   // Serves `size` random bytes at /pkg.zip with the extra SPEC keys; returns the bytes.
-  std::string serve(std::uint64_t size, nlohmann::json spec = nlohmann::json::object()) {
+  std::string serve(std::uint64_t size, nlohmann::json rule = nlohmann::json::object()) {
     writeRandomFile(source, size, 7);
-    spec["file"] = source;
-    server.route("/pkg.zip", spec);
+    rule["file"] = source;
+    server.route("/pkg.zip", rule);
     return readFile(source);
   }
   void download(std::uint64_t size) { downloader->Download(server.url("/pkg.zip"), widePath(dst), size, ""); }
@@ -236,14 +236,14 @@ TEST_F(DownloaderTest, RefusedWritesAreAnInterruption) {
 TEST_F(DownloaderTest, FailedRequestsAreInterruptionsThatStopEnds) {
   struct Case {
     const char* name;
-    nlohmann::json spec;
+    nlohmann::json rule;
     std::string caFile;
   };
   serve(1000);
   const std::vector<Case> cases = {{"not found", {{"status", 404}}, server.caFile()},
                                    {"untrusted certificate", {{"file", source}}, ""}};
   for (const Case& c : cases) {
-    server.route("/pkg.zip", c.spec);
+    server.route("/pkg.zip", c.rule);
     setExtraCaFile(c.caFile);
     RecordingCallbacks fresh;
     Downloader engine(&fresh, &fresh);
