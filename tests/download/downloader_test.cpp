@@ -170,6 +170,33 @@ TEST_F(DownloaderTest, ResumedSegmentContinuesFromItsSeek) {
   EXPECT_EQ(requests[0]["range"], "bytes=1000-99999");
 }
 
+// A crash can leave a range written to its end but not yet marked finished.
+TEST_F(DownloaderTest, RangeWrittenToItsEndIsNotAskedForAgain) {
+  const std::string content = serve(100000);
+  writeFile(dst, content.substr(0, 50000) + std::string(50000, '\0'));
+  writeRecord(true, 100000,
+              {{false, true, false, 0, 50000, 50000, "pkg.zip_id_0"}, {false, true, false, 50000, 50000, 0, "pkg.zip_id_1"}});
+  download(100000);
+  ASSERT_TRUE(calls.waitFinished());
+  EXPECT_EQ(readFile(dst), content);
+  const auto requests = server.requestsFor("/pkg.zip");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["range"], "bytes=50000-99999");
+}
+
+// A server that ignores the Range header sends the file from its first byte,
+// which must not land at the segment's offset.
+TEST_F(DownloaderTest, WholeBodyWhereARangeWasAskedIsRefused) {
+  const std::string content = serve(100000, {{"ranges", false}});
+  writeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
+  writeRecord(true, 100000, {{false, true, false, 0, 100000, 1000, "pkg.zip_id_0"}});
+  download(100000);
+  ASSERT_TRUE(calls.waitInterrupted());
+  downloader->Stop();
+  EXPECT_TRUE(calls.finished().empty());
+  EXPECT_EQ(readFile(dst), content.substr(0, 1000) + std::string(99000, '\0'));
+}
+
 TEST_F(DownloaderTest, UnusableRecordsArePlannedAfresh) {
   const std::string content = serve(30000);
   struct Case {
