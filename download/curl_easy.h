@@ -1,5 +1,5 @@
 #pragma once
-// What every libcurl request of the download engines shares.
+// What every libcurl request of the installer shares.
 
 #include <curl/curl.h>
 
