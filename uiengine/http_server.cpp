@@ -215,7 +215,7 @@ HttpServer::HttpServer() : state_(std::make_unique<State>()) {
   state_->acceptor.listen(net::socket_base::max_listen_connections);
 }
 
-HttpServer::~HttpServer() { stop(); }
+HttpServer::~HttpServer() { stop(); }  // then the sockets, and last the I/O context
 
 std::uint16_t HttpServer::port() const { return state_->acceptor.local_endpoint().port(); }
 
@@ -226,14 +226,10 @@ void HttpServer::start(ServerDelegate& delegate) {
 }
 
 void HttpServer::stop() {
-  if (!state_) return;
-  net::post(state_->io, [state = state_.get()] {
-    beast::error_code ignored;
-    state->acceptor.close(ignored);
-  });
   state_->io.stop();
   if (thread_.joinable()) thread_.join();
-  state_.reset();
+  beast::error_code ignored;
+  state_->acceptor.close(ignored);
 }
 
 }  // namespace kx::uiengine

@@ -62,7 +62,8 @@ class HttpServer {
   std::uint16_t port() const;
   // Starts serving; the delegate must outlive stop().
   void start(ServerDelegate& delegate);
-  // Closes everything and joins the server thread.
+  // Stops serving and joins the server thread. Channels handed out must be
+  // released before the server is destroyed.
   void stop();
 
  private:
