@@ -234,8 +234,7 @@ class Engine final : public ServerDelegate {
       WindowState* window = find(handle);
       if (!window || !window->browser) return;
       if (window->browser->running()) return watchBrowser(handle);
-      // The browser is gone; a live page still says goodbye through its channel.
-      if (!window->channel) close(handle, {});
+      close(handle, {});  // a browser that has ended reloads nothing: no grace period
     });
   }
 

@@ -1,6 +1,8 @@
 #include "uiengine/value.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 
@@ -34,12 +36,33 @@ const Value::Object& Value::asObject() const { return std::get<Object>(data_); }
 
 namespace {
 
+// As the page's Number#toString writes it: the shortest digits that read
+// back the same, in positional form for exponents from -7 to 20.
 std::wstring numberText(double value) {
   if (std::isnan(value)) return L"NaN";
   if (std::isinf(value)) return value > 0 ? L"Infinity" : L"-Infinity";
-  char buffer[32];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  return fromUtf8(std::string_view(buffer, end - buffer));
+  if (value == 0) return L"0";
+  char buffer[40];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
+  const std::string text(buffer, end);
+  const std::size_t e = text.find('e');
+  const bool negative = text[0] == '-';
+  std::string digits = text.substr(negative ? 1 : 0, e - (negative ? 1 : 0));
+  digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+  const int k = static_cast<int>(digits.size());
+  const int n = std::stoi(text.substr(e + 1)) + 1;  // the decimal point sits after n digits
+  std::string out = negative ? "-" : "";
+  if (k <= n && n <= 21) {
+    out += digits + std::string(n - k, '0');
+  } else if (0 < n && n <= 21) {
+    out += digits.substr(0, n) + "." + digits.substr(n);
+  } else if (-6 < n && n <= 0) {
+    out += "0." + std::string(-n, '0') + digits;
+  } else {
+    out += digits.substr(0, 1) + (k > 1 ? "." + digits.substr(1) : "") + "e" + (n - 1 >= 0 ? "+" : "-") +
+           std::to_string(std::abs(n - 1));
+  }
+  return fromUtf8(out);
 }
 
 }  // namespace

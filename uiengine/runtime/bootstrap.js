@@ -194,6 +194,7 @@
           const listing = await request({ t: "engine", name: "pickerList", args: [path] });
           current = listing;
           selected = null;
+          root.dataset.path = listing.path;
           part("path").value = listing.path;
           part("error").textContent = "";
           part("up").disabled = !listing.parent;
