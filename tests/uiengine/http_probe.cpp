@@ -21,10 +21,16 @@ std::string hostOf(std::uint16_t port, const Headers& headers) {
   return "127.0.0.1:" + std::to_string(port);
 }
 
-beast::tcp_stream connect(net::io_context& io, std::uint16_t port) {
+// Connects and sends GET `target` with `headers`; answers the open stream.
+beast::tcp_stream sendGet(net::io_context& io, std::uint16_t port, const std::string& target, const Headers& headers) {
   beast::tcp_stream stream(io);
   stream.expires_after(std::chrono::seconds(10));
   stream.connect(tcp::endpoint(net::ip::make_address_v4("127.0.0.1"), port));
+  http::request<http::empty_body> request(http::verb::get, target, 11);
+  request.set(http::field::host, hostOf(port, headers));
+  for (const auto& [name, value] : headers)
+    if (asciiLower(name) != "host") request.set(name, value);
+  http::write(stream, request);
   return stream;
 }
 
@@ -32,12 +38,7 @@ beast::tcp_stream connect(net::io_context& io, std::uint16_t port) {
 
 Reply httpGet(std::uint16_t port, const std::string& target, const Headers& headers) {
   net::io_context io;
-  auto stream = connect(io, port);
-  http::request<http::empty_body> request(http::verb::get, target, 11);
-  request.set(http::field::host, hostOf(port, headers));
-  for (const auto& [name, value] : headers)
-    if (asciiLower(name) != "host") request.set(name, value);
-  http::write(stream, request);
+  auto stream = sendGet(io, port, target, headers);
   beast::flat_buffer buffer;
   http::response<http::string_body> response;
   http::read(stream, buffer, response);
@@ -53,12 +54,7 @@ unsigned webSocketHandshake(std::uint16_t port, const std::string& target, const
                                  {"Sec-WebSocket-Version", "13"},
                                  {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="}});
   net::io_context io;
-  auto stream = connect(io, port);
-  http::request<http::empty_body> request(http::verb::get, target, 11);
-  request.set(http::field::host, hostOf(port, headers));
-  for (const auto& [name, value] : upgrade)
-    if (asciiLower(name) != "host") request.set(name, value);
-  http::write(stream, request);
+  auto stream = sendGet(io, port, target, upgrade);
   beast::flat_buffer buffer;
   http::response_parser<http::string_body> parser;
   http::read_header(stream, buffer, parser);

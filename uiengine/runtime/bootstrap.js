@@ -200,7 +200,7 @@
           part("up").disabled = !listing.parent;
           const list = part("list");
           list.replaceChildren();
-          for (const entry of listing.entries.filter((e) => e.folder)) {
+          for (const entry of listing.entries.filter((e) => e.folder && !e.name.startsWith("."))) {
             const item = document.createElement("li");
             item.textContent = entry.name;
             item.dataset.name = entry.name;
