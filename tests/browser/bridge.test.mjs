@@ -8,7 +8,7 @@ import { after, afterEach, before, beforeEach, describe, it } from "node:test";
 import { NativeProcess, exitWithin, launchBrowser, privateFolder } from "./harness.mjs";
 
 const host = process.env.KX_BRIDGE_HOST;
-const graceMs = 800;
+const graceMs = 1500;  // long enough for a reload on a busy machine
 
 describe("script bridge", { timeout: 100000 }, () => {
   let browser;

@@ -23,9 +23,18 @@ describe("installer window", { timeout: 60000 }, () => {
       const origin = new URL(url).origin;
       assert.equal((await fetch(origin + "/index.htm")).status, 403, "no secret, no page");
       const context = await browser.newContext();
+      // Start-up centres the window through the page's centerWindow(), which moves it.
+      await context.addInitScript(() => {
+        window.moves = [];
+        window.moveTo = (x, y) => window.moves.push([x, y]);
+      });
       const page = await context.newPage();
       await page.goto(url);
       assert.equal(new URL(page.url()).pathname, "/index.htm");
+      await page.waitForFunction(() => window.moves.length > 0);
+      const centre = await page.evaluate(() => [
+        Math.round((screen.width - outerWidth) / 2), Math.round((screen.height - outerHeight) / 2)]);
+      assert.deepEqual(await page.evaluate(() => window.moves), [centre]);
       const facts = await page.evaluate(() => ({
         title: document.title,
         width: document.documentElement.getAttribute("window-width"),
