@@ -409,16 +409,7 @@ class Engine final : public ServerDelegate {
   }
 
   HttpResponse withHeaders(HttpResponse response) {
-    std::string script = "script-src 'self' 'unsafe-inline'";
-    if (features & kFeatureEval) script += " 'unsafe-eval'";
-    std::string connect = "connect-src 'self' ws://" + guard_->origin().substr(7);
-    if (features & kFeatureSocketIo) connect += " *";
-    response.headers.emplace_back("Content-Security-Policy",
-                                  script + "; " + connect + "; object-src 'none'; frame-ancestors 'self'");
-    response.headers.emplace_back("Cache-Control", "no-store");
-    response.headers.emplace_back("X-Content-Type-Options", "nosniff");
-    response.headers.emplace_back("Referrer-Policy", "no-referrer");
-    response.headers.emplace_back("Cross-Origin-Resource-Policy", "same-origin");
+    for (auto& header : servedPageHeaders(guard_->origin(), features)) response.headers.push_back(std::move(header));
     return response;
   }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/strings.h"
+#include "uiengine/engine.h"
 
 namespace kx::uiengine {
 
@@ -118,6 +119,19 @@ std::string withRuntime(std::string_view html) {
   out.reserve(html.size() + runtime.size());
   out.append(html.substr(0, at)).append(runtime).append(html.substr(at));
   return out;
+}
+
+std::vector<std::pair<std::string, std::string>> servedPageHeaders(const std::string& origin, unsigned features) {
+  std::string policy = "script-src 'self' 'unsafe-inline'";
+  if (features & kFeatureEval) policy += " 'unsafe-eval'";
+  policy += "; connect-src 'self' ws://" + origin.substr(origin.find("//") + 2);
+  if (features & kFeatureSocketIo) policy += " *";
+  policy += "; object-src 'none'; frame-ancestors 'self'";
+  return {{"Content-Security-Policy", policy},
+          {"Cache-Control", "no-store"},
+          {"X-Content-Type-Options", "nosniff"},
+          {"Referrer-Policy", "no-referrer"},
+          {"Cross-Origin-Resource-Policy", "same-origin"}};
 }
 
 WindowAttributes readWindowAttributes(std::string_view html) {

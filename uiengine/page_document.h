@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kx::uiengine {
 
@@ -13,6 +15,10 @@ std::string contentTypeFor(std::string_view path);
 // Puts the engine runtime (import map, window configuration, bootstrap) in
 // front of a document's own scripts: right after its doctype, else first.
 std::string withRuntime(std::string_view html);
+
+// Headers of every file served to the window at `origin`: no caching, no
+// framing by other origins, and scripts limited by the runtime features.
+std::vector<std::pair<std::string, std::string>> servedPageHeaders(const std::string& origin, unsigned features);
 
 // The window attributes of a document's root element.
 struct WindowAttributes {

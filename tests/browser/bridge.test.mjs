@@ -193,6 +193,12 @@ describe("script bridge", { timeout: 100000 }, () => {
         let clicked = null;
         sciter.on("click", "#text", (event, element) => (clicked = element.id));
         document.$("#text").click();
+        let evalAllowed = true;
+        try {
+          eval("1");
+        } catch {
+          evalAllowed = false;
+        }
         const button = document.$("#shut");
         button.state.disabled = true;
         const disabled = button.state.disabled;
@@ -206,6 +212,7 @@ describe("script bridge", { timeout: 100000 }, () => {
           entries: await sys.fs.readdir(folder),
           media: document.documentElement.getAttribute("media-type"),
           title: document.title,
+          evalAllowed,
         };
       }, root);
       assert.deepEqual(facts, {
@@ -217,6 +224,7 @@ describe("script bridge", { timeout: 100000 }, () => {
         entries: [{ name: "sub", folder: true }],
         media: "desktop",
         title: "bridge test",
+        evalAllowed: false,  // the host allows file I/O only
       });
     } finally {
       rmSync(root, { recursive: true, force: true });

@@ -1,5 +1,7 @@
 #include "uiengine/page_document.h"
 
+#include "uiengine/engine.h"
+
 #include <gtest/gtest.h>
 
 namespace kx::uiengine {
@@ -42,6 +44,21 @@ TEST(PageDocument, ContentTypesByExtension) {
   EXPECT_EQ(contentTypeFor("main.JS"), "text/javascript; charset=utf-8");
   EXPECT_EQ(contentTypeFor("image/icon.ico"), "image/x-icon");
   EXPECT_EQ(contentTypeFor("v1.0/readme"), "application/octet-stream");
+}
+
+TEST(PageDocument, ServedHeadersFollowTheRuntimeFeatures) {
+  const auto policyOf = [](unsigned features) {
+    for (const auto& [name, value] : servedPageHeaders("http://127.0.0.1:5000", features))
+      if (name == "Content-Security-Policy") return value;
+    return std::string();
+  };
+  const std::string closed = policyOf(0);
+  EXPECT_NE(closed.find("frame-ancestors 'self'"), std::string::npos);
+  EXPECT_NE(closed.find("connect-src 'self' ws://127.0.0.1:5000;"), std::string::npos);
+  EXPECT_EQ(closed.find("unsafe-eval"), std::string::npos);
+  const std::string open = policyOf(kFeatureEval | kFeatureSocketIo);
+  EXPECT_NE(open.find("'unsafe-eval'"), std::string::npos);
+  EXPECT_NE(open.find("ws://127.0.0.1:5000 *;"), std::string::npos);
 }
 
 }  // namespace
