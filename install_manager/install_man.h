@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -17,6 +18,7 @@
 
 #include "download/interfaces.h"
 #include "install_manager/endpoints.h"
+#include "install_manager/http_transfer.h"
 #include "install_manager/package_entry.h"
 
 namespace kx {
@@ -66,12 +68,6 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   // Assigned the product string before every endpoint lookup.
   std::string flavourKey;
 
-  // ---- Package entries -------------------------------------------------------
-  std::vector<PackageEntry> entries;
-  std::string httpGet(const std::string& url, const std::unordered_map<std::string, std::string>& headers,
-                      bool noFallback);
-  std::string getConfigUrl(bool platform, bool alternate);
-
   // ---- Map information and launch links ---------------------------------------
   // Asks the map service about the map this installer was handed out for and
   // fills the map fields; in flavour qv it then deselects the optional packages.
@@ -87,7 +83,6 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   std::wstring mapDisplayName;
   std::wstring mapImageUrl;
   std::wstring mapIconUrl;
-  std::wstring gameEngineVersion;
   bool isKestrixMap = false;
   bool isIndependent = false;
 
@@ -119,8 +114,6 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   std::atomic<bool> downloadingPackage{false};
   // Extraction progress base.
   std::uint64_t unzipTotalBytes = 0;
-  // Sum of the selected entries' sizes.
-  std::uint64_t totalBytes = 0;
 
   // ---- IDownloadCallBack (engine threads) ------------------------------------
   void OnTaskStart(const std::string& taskId) override;
@@ -133,6 +126,42 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   void OnReconnected() override;
   void OnRetry() override;
   void OnEngineFailed() override;
+
+  // ---- Fetching documents: HTTP GET with a DNS-over-HTTP fallback (http_get.cpp) ----
+
+  // One GET of at most 15 seconds; the body whatever the status, empty on failure.
+  // When that yields nothing and `noFallback` is false, the URL's host is looked
+  // up through the DNS-over-HTTP service and the request is made once more,
+  // connecting to the address it gave.
+  std::string httpGet(const std::string& url, const HttpHeaders& headers, bool noFallback);
+
+  struct ResolvedHost {
+    std::string address;  // empty when the service gave none
+    std::string host;     // the URL's host name
+  };
+  // One address of the URL's host from the DNS-over-HTTP service (cached per URL);
+  // a malformed answer makes it fetch the service's server list, once per manager.
+  ResolvedHost resolveViaHttpDns(const std::string& url);
+
+  // ---- The package configuration (package_config.cpp) ----
+
+  // The platform descriptor's URL (command line first) or a package configuration's.
+  std::string getConfigUrl(bool platform, bool alternate);
+  // Loads the configuration once, then twice the selected download size (download plus extraction).
+  std::uint64_t getTotalSize();
+  void loadPlatformDescriptor(const std::string& text);
+  void loadPackageConfig(bool alternate);
+  // One complete entry for every configuration URL there is.
+  bool isConfigValid();
+  // Validates, assigns local paths in the folder that holds `installDir` (none
+  // when it is empty), probes missing sizes and sums them into `totalBytes`.
+  bool checkConfig(const std::wstring& installDir);
+
+  // Alternate package, main package, platform setup, as far as each exists.
+  std::vector<PackageEntry> entries;
+  std::uint64_t totalBytes = 0;
+  std::string platformVersion;
+  std::wstring gameEngineVersion;
 
  private:
   // Replaces the engine by the one the engine index and the helper files call for.
@@ -185,6 +214,19 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
 
   std::atomic<IDownloadStateCallBack*> windowStateCallback{nullptr};
   std::atomic<ITaskCallback*> windowTaskCallback{nullptr};
+
+  // The DNS-over-HTTP state, shared by the UI and worker threads.
+  struct HttpDnsState {
+    std::mutex lock;
+    std::string server;  // the service's address; the build's until the server list replaces it
+    std::unordered_map<std::string, std::vector<std::string>> cache;  // URL -> addresses
+    bool hdServerFallbackUsed = false;
+    std::mt19937 random{std::random_device{}()};
+  } httpDns;
+
+  std::string httpDnsServer();
+  std::string pickAddress(const std::vector<std::string>& addresses);
+  ResolvedHost resolveThroughServerList(const std::string& url);
 };
 
 }  // namespace kx
