@@ -25,3 +25,15 @@ function(kx_flavour_library flavour)
     target_compile_definitions(kx_flavour_${flavour} PRIVATE KX_PRODUCT_FLAVOUR="${flavour}")
   endif()
 endfunction()
+
+# Adds every subfolder of the current folder that has a CMakeLists.txt, except
+# those named in the arguments.
+function(kx_add_subfolders)
+  file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child ${children})
+    get_filename_component(name ${child} NAME)
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt AND NOT name IN_LIST ARGN)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

@@ -7,11 +7,11 @@ after --lifetime seconds, whichever comes first.
 
 Routes are set at run time with POST /__control (JSON):
   {"reset": true}                       forget routes and recorded requests
-  {"routes": {"/path": SPEC, ...}}      add or replace routes (path without query)
+  {"routes": {"/path": RULE, ...}}      add or replace routes (path without query)
 GET /__requests answers the recorded requests (control requests are not recorded):
   [{"method", "path", "query", "headers": {lower-case name: value}, "sni", "range"}]
 
-SPEC (every key optional):
+RULE (every key optional):
   body / body_b64 / file     what to serve (text, base64 bytes, or a file on disk)
   status                     HTTP status (200); 404 and 500 get an HTML body unless one is given
   headers                    extra response headers
@@ -24,7 +24,7 @@ SPEC (every key optional):
   stall_after, stall_seconds stop sending for stall_seconds after stall_after body bytes
   httpdns                    {"answers": {domain: [addrs]}, "ttl": n}: answer the DNS-over-HTTP
                              query "?domain=" as {"domain", "addrs", "ttl"}
-  responses                  list of SPECs used for successive requests; the last one repeats
+  responses                  list of rules used for successive requests; the last one repeats
 """
 
 import argparse
@@ -66,30 +66,30 @@ def make_certificates(folder, names):
     return ca_pem, pem, key
 
 
-def spec_for(path):
+def rule_for(path):
     with STATE_LOCK:
-        spec = ROUTES.get(path)
-        if spec is None:
+        rule = ROUTES.get(path)
+        if rule is None:
             return None
-        steps = spec.get("responses")
+        steps = rule.get("responses")
         if not steps:
-            return spec
+            return rule
         n = HITS.get(path, 0)
         HITS[path] = n + 1
         return steps[min(n, len(steps) - 1)]
 
 
-def body_of(spec, query):
-    if "httpdns" in spec:
+def body_of(rule, query):
+    if "httpdns" in rule:
         domain = urllib.parse.parse_qs(query).get("domain", [""])[0]
-        dns = spec["httpdns"]
+        dns = rule["httpdns"]
         answer = {"domain": domain, "addrs": dns.get("answers", {}).get(domain, []), "ttl": dns.get("ttl", 60)}
         return json.dumps(answer).encode()
-    if "body_b64" in spec:
-        return base64.b64decode(spec["body_b64"])
-    if "body" in spec:
-        return spec["body"].encode()
-    status = spec.get("status", 200)
+    if "body_b64" in rule:
+        return base64.b64decode(rule["body_b64"])
+    if "body" in rule:
+        return rule["body"].encode()
+    status = rule.get("status", 200)
     if status >= 400:
         return ("<html><body><h1>%d</h1></body></html>" % status).encode()
     return b""
@@ -117,8 +117,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 ROUTES.clear()
                 REQUESTS.clear()
                 HITS.clear()
-            for path, spec in command.get("routes", {}).items():
-                ROUTES[path] = spec
+            for path, rule in command.get("routes", {}).items():
+                ROUTES[path] = rule
                 HITS.pop(path, None)
         self.send_plain(200, b"ok")
 
@@ -139,27 +139,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 "method": self.command, "path": url.path, "query": url.query,
                 "headers": {k.lower(): v for k, v in self.headers.items()},
                 "sni": getattr(self.connection, "kx_sni", None), "range": self.headers.get("Range")})
-        spec = spec_for(url.path)
-        if spec is None:
+        rule = rule_for(url.path)
+        if rule is None:
             return self.send_plain(404, b"<html><body>not found</body></html>")
-        for name, value in spec.get("require_headers", {}).items():
+        for name, value in rule.get("require_headers", {}).items():
             if self.headers.get(name) != value:
                 return self.send_plain(403, b"<html><body>forbidden</body></html>")
-        if spec.get("delay"):
-            time.sleep(spec["delay"])
-        self.serve(spec, url.query, send_body)
+        if rule.get("delay"):
+            time.sleep(rule["delay"])
+        self.serve(rule, url.query, send_body)
 
-    def serve(self, spec, query, send_body):
-        if "file" in spec:
-            total = os.path.getsize(spec["file"])
-            source = open(spec["file"], "rb")
+    def serve(self, rule, query, send_body):
+        if "file" in rule:
+            total = os.path.getsize(rule["file"])
+            source = open(rule["file"], "rb")
         else:
-            data = body_of(spec, query)
+            data = body_of(rule, query)
             total = len(data)
             source = None
-        start, end, status = 0, total - 1, spec.get("status", 200)
+        start, end, status = 0, total - 1, rule.get("status", 200)
         requested = self.headers.get("Range")
-        partial = status == 200 and spec.get("ranges", True) and requested and requested.startswith("bytes=")
+        partial = status == 200 and rule.get("ranges", True) and requested and requested.startswith("bytes=")
         if partial:
             first, _, last = requested[6:].partition("-")
             start = int(first) if first else max(0, total - int(last))
@@ -172,26 +172,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             status = 206
         self.send_response(status)
-        if spec.get("ranges", True):
+        if rule.get("ranges", True):
             self.send_header("Accept-Ranges", "bytes")
         if partial:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, total))
-        with_length = spec.get("content_length", True)
+        with_length = rule.get("content_length", True)
         if with_length:
             self.send_header("Content-Length", str(end - start + 1))
         else:
             self.send_header("Connection", "close")
             self.close_connection = True
-        for name, value in spec.get("headers", {}).items():
+        for name, value in rule.get("headers", {}).items():
             self.send_header(name, value)
         self.end_headers()
         if not send_body:
             return
-        self.send_range(spec, source, data if source is None else None, start, end)
+        self.send_range(rule, source, data if source is None else None, start, end)
 
-    def send_range(self, spec, source, data, start, end):
-        rate = spec.get("rate")
-        drop_after, stall_after = spec.get("drop_after"), spec.get("stall_after")
+    def send_range(self, rule, source, data, start, end):
+        rate = rule.get("rate")
+        drop_after, stall_after = rule.get("drop_after"), rule.get("stall_after")
         chunk = 16384 if not rate else max(1024, min(16384, int(rate) // 20))
         sent, position = 0, start
         began = time.monotonic()
@@ -216,7 +216,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 position += len(block)
                 if stall_after is not None and sent == stall_after:
                     self.wfile.flush()
-                    time.sleep(spec.get("stall_seconds", 3600))
+                    time.sleep(rule.get("stall_seconds", 3600))
                     stall_after = None
                 if rate:
                     ahead = sent / float(rate) - (time.monotonic() - began)

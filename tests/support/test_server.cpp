@@ -97,7 +97,7 @@ std::string TestServer::control(const std::string& path, const std::string& post
   return body;
 }
 
-void TestServer::route(const std::string& path, const nlohmann::json& spec) { routes({{path, spec}}); }
+void TestServer::route(const std::string& path, const nlohmann::json& rule) { routes({{path, rule}}); }
 
 void TestServer::routes(const nlohmann::json& pathToSpec) {
   control("/__control", nlohmann::json{{"routes", pathToSpec}}.dump());

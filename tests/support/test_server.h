@@ -36,7 +36,7 @@ class TestServer {
   std::string caFile() const { return caFile_; }
 
   // Adds or replaces the route for `path` (query not included).
-  void route(const std::string& path, const nlohmann::json& spec);
+  void route(const std::string& path, const nlohmann::json& rule);
   void routes(const nlohmann::json& pathToSpec);
   // Forgets every route and every recorded request.
   void reset();
