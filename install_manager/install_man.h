@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -221,7 +222,7 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
     std::string server;  // the service's address; the build's until the server list replaces it
     std::unordered_map<std::string, std::vector<std::string>> cache;  // URL -> addresses
     bool hdServerFallbackUsed = false;
-    std::mt19937 random{std::random_device{}()};
+    std::mt19937 random{static_cast<std::mt19937::result_type>(std::time(nullptr))};
   } httpDns;
 
   std::string httpDnsServer();

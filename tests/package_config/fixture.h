@@ -48,3 +48,13 @@ class ServerFixture : public ::testing::Test {
 };
 
 }  // namespace kx::test
+
+namespace kx::test {
+
+// A package record as the update service writes it.
+inline nlohmann::json packageRecord(const std::string& version, const std::string& url, std::uint64_t size,
+                                    const std::string& md5 = "0123456789abcdef0123456789abcdef") {
+  return {{"big_version", version}, {"game_url", url}, {"game_url_nos", url}, {"md5", md5}, {"size", size}};
+}
+
+}  // namespace kx::test

@@ -2,6 +2,8 @@
 // Built once per flavour: the telemetry events appear only in flavour qv.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "install_manager/flavour.h"
 #include "tests/package_config/fixture.h"
 
@@ -106,6 +108,15 @@ TEST_F(HttpGet, ServerListMovesTheServiceForTheRestOfTheRun) {
 
   manager.httpGet(server.url("/other"), {}, false);
   EXPECT_EQ(requestedPaths(moved), (std::vector<std::string>{"/v2/", "/v2/"}));
+}
+
+TEST_F(HttpGet, ConcurrentFailuresFetchTheServerListOnce) {
+  server.routes({{"/doc", kDropped}, {"/v2/", {{"body", "not json"}}}, {"/hdserver", kDropped}});
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) threads.emplace_back([&] { EXPECT_EQ(manager.httpGet(server.url("/doc"), {}, false), ""); });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(server.requestsFor("/hdserver").size(), 1u);
+  EXPECT_EQ(server.requestsFor("/v2/").size(), 4u);
 }
 
 TEST_F(HttpGet, MalformedServerListsEndTheFallback) {
