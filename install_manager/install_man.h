@@ -101,10 +101,6 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   void answerCheckFailure(bool retry);
   // Parallel transfers of the current engine (0 without one); the window's retry budget.
   std::int32_t GetTaskCount();
-  // Whether the whole file at `path` has the MD5 digest `expected` (any letter case).
-  bool VerifyFileMd5(const std::wstring& path, const std::string& expected) const;
-  // Deletes the entry's file and its resume record.
-  void RemoveDownloadedFile(const PackageEntry& entry) const;
   // The platform setup program's argument text for `folder`.
   std::wstring buildSetupArguments(const std::wstring& folder) const;
 

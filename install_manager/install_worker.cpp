@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/strings.h"
+#include "download/verification.h"
 #include "install_manager/install_man.h"
 #include "platform/codepage.h"
 
@@ -144,7 +145,7 @@ std::vector<PackageEntry> InstallMan::verificationPass(const std::vector<Package
     if (cancelRequested) break;
     if (!entry.selected || VerifyFileMd5(entry.localPath, entry.md5)) continue;
     try {
-      RemoveDownloadedFile(entry);
+      RemoveDownloadedFile(entry.localPath);
     } catch (const std::filesystem::filesystem_error&) {
       // Still reported as damaged; the next pass checks the file again.
     }
