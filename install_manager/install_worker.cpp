@@ -1,11 +1,13 @@
 // The download worker: hands the selected files to the engine one at a time,
 // verifies them, asks the page about damaged ones, and hands over to the
 // installation thread; plus the window's controls of that worker.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "common/strings.h"
+#include "download/resume_record.h"
 #include "download/verification.h"
 #include "install_manager/install_man.h"
 #include "platform/codepage.h"
@@ -23,6 +25,18 @@ std::string fileNamePart(const std::string& path) {
 bool existsOnDisk(const std::wstring& path) {
   std::error_code error;
   return std::filesystem::exists(std::filesystem::path(path), error);
+}
+
+// A file an engine left half-written still has its engine's resume state
+// beside it: aria2's control file, or a resume record with unfinished ranges.
+// Such a file goes back to the engine, which continues it, instead of being
+// taken as complete and then failing its check.
+bool transferUnfinished(const std::wstring& path) {
+  if (existsOnDisk(path + L".aria2")) return true;
+  ResumeRecord record;
+  if (!LoadResumeRecord(ResumeRecordPath(path), record)) return false;
+  return std::any_of(record.range.begin(), record.range.end(),
+                     [](const ResumeSegment& segment) { return !segment.bFinished; });
 }
 
 }  // namespace
@@ -123,7 +137,7 @@ void InstallMan::downloadPass(const std::vector<PackageEntry>& work) {
   for (const PackageEntry& entry : work) {
     if (cancelRequested) return;
     if (!entry.selected) continue;
-    if (existsOnDisk(entry.localPath)) {
+    if (existsOnDisk(entry.localPath) && !transferUnfinished(entry.localPath)) {
       const auto name = std::filesystem::path(entry.localPath).filename().wstring();
       markDownloaded(platform::wideToFileSystem(name));
       continue;

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "common/strings.h"
+#include "download/resume_record.h"
 #include "tests/support/test_server.h"
 #include "tests/workflow/workflow_fakes.h"
 
@@ -176,6 +177,32 @@ TEST_F(WorkerTest, DamagedFileIsDeletedReportedAndOnlyItIsFetchedAgainOnRetry) {
     manager->stopWorker();
     manager.reset();
     fs::remove(dir.file("package.zip"));
+  }
+}
+
+TEST_F(WorkerTest, AHalfWrittenFileGoesBackToTheEngineInsteadOfFailingItsCheck) {
+  const auto leaveAria2ControlFile = [this] { writeFile(dir.file("package.zip.aria2"), "state"); };
+  const auto leaveUnfinishedRecord = [this] {
+    ResumeRecord record;
+    record.supportResume = true;
+    record.size = packageContent.size();
+    record.range = {{true, true, false, 0, 2500, 2500, "package.zip_id_0"},
+                    {false, true, false, 2500, 2500, 100, "package.zip_id_1"}};
+    SaveResumeRecord(ResumeRecordPath(fromUtf8(dir.file("package.zip"))), record);
+  };
+  for (const std::function<void()>& leaveState : {std::function<void()>(leaveAria2ControlFile),
+                                                  std::function<void()>(leaveUnfinishedRecord)}) {
+    log.clear();
+    writeFile(dir.file("package.zip"), std::string(packageContent.size(), '\0'));  // preallocated, half written
+    writeFile(dir.file("setup.exe"), platformContent);
+    leaveState();
+    start(completesCorrectly());
+    ASSERT_TRUE(log.waitFor("OnInstallFinished"));
+    EXPECT_EQ(downloads(), (std::vector<std::string>{"segmented.Download(https://dl.kx.test/package.zip)"}));
+    EXPECT_FALSE(log.contains("OnCheckFileError(https://dl.kx.test/package.zip)"));
+    manager->stopWorker();
+    manager.reset();
+    for (const char* name : {"package.zip", "package.zip.aria2", "package.zip.cfg"}) fs::remove(dir.file(name));
   }
 }
 
