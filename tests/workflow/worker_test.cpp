@@ -248,5 +248,47 @@ TEST_F(WorkerTest, TwoAria2FailuresThenReconnectSwitchToTheSegmentedDownloader) 
   EXPECT_EQ(readFile(dir.file("package.zip")), packageContent);
 }
 
+struct SelectionCase {
+  std::vector<const char*> helperFiles;
+  const char* firstEngine;
+};
+
+TEST_F(WorkerTest, TheFirstEngineFollowsTheHelperFilesInTheCurrentFolder) {
+  const SelectionCase cases[] = {
+      {{}, "build(segmented)"},
+      {{"InstallerHelper.exe"}, "build(aria2)"},
+      // The library engine belongs to index 1, which the first build never has.
+      {{"libVeloDrift.so"}, "build(segmented)"},
+      {{"InstallerHelper.exe", "libVeloDrift.so"}, "build(aria2)"},
+  };
+  for (const auto& c : cases) {
+    log.clear();
+    for (const char* name : {"InstallerHelper.exe", "libVeloDrift.so"}) fs::remove(dir.file(name));
+    for (const char* name : c.helperFiles) writeFile(dir.file(name), "x");
+    start(nullptr);
+    EXPECT_EQ(log.events().front(), c.firstEngine);
+    manager->stopWorker();
+    manager.reset();
+  }
+}
+
+TEST_F(WorkerTest, StateCallbacksReachTheWindowOnlyUntilTheRunIsCancelled) {
+  start(nullptr);
+  ASSERT_TRUE(log.waitFor("segmented.Download(https://dl.kx.test/package.zip)"));
+  window.shutdown();  // record only, answer nothing
+  manager->OnReconnected();
+  manager->OnRetry();
+  manager->stopWorker();
+  manager->OnInterrupted();
+  manager->OnReconnected();
+  manager->OnRetry();
+  manager->OnEngineFailed();
+  std::vector<std::string> forwarded;
+  for (const auto& event : log.events())
+    if (event == "OnInterrupted" || event == "OnReconnected" || event == "OnRetry") forwarded.push_back(event);
+  EXPECT_EQ(forwarded, (std::vector<std::string>{"OnReconnected", "OnRetry"}));
+  EXPECT_EQ(manager->GetTaskCount(), 1);
+}
+
 }  // namespace
 }  // namespace kx::test
