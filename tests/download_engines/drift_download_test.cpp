@@ -21,12 +21,8 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using test::Report;
 
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-std::string contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test::contents;
+using test::wide;
 
 std::string md5Of(const std::string& data) {
   unsigned char digest[EVP_MAX_MD_SIZE];
