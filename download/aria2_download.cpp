@@ -183,7 +183,8 @@ void CAria2Download::transfer() {
 void CAria2Download::report() {
   if (!installCallback_) return;
   if (completed_) {
-    installCallback_->OnFinished(narrowPath_);
+    const std::string path = narrowPath_;  // a callback that restarts the engine replaces the field
+    installCallback_->OnFinished(path);
   } else if (!stateCallback_) {
     return;
   } else if (!controlFileExists(narrowPath_)) {

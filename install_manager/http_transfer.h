@@ -3,6 +3,7 @@
 // certificate and host name (system store, plus the build's extra CA file);
 // none follows redirects.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <unordered_map>

@@ -1,6 +1,8 @@
 #include "install_manager/package_document.h"
 
 #include <charconv>
+#include <optional>
+#include <vector>
 #include <cmath>
 #include <nlohmann/json.hpp>
 

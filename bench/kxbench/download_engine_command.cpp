@@ -21,7 +21,7 @@ int run(const std::vector<std::string>& args) {
   // Helper files are looked up beside the program, as the installer does.
   platform::setCurrentDirectory(std::filesystem::path(platform::executablePath()).parent_path().wstring());
   TransferWatch watch;
-  auto engine = makeEngine(args[0], watch);
+  auto engine = makeEngine(args[0], &watch, &watch);
   if (!engine) {
     std::fprintf(stderr, "unknown engine %s (aria2, library)\n", args[0].c_str());
     return 2;

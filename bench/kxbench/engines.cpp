@@ -19,9 +19,10 @@ void TransferWatch::settle(Outcome outcome) {
   signal_.notify_all();
 }
 
-std::unique_ptr<IDownload> makeEngine(const std::string& name, TransferWatch& watch) {
-  if (name == "aria2") return std::make_unique<CAria2Download>(&watch, &watch);
-  if (name == "library") return std::make_unique<CDriftDownload>(&watch, &watch);
+std::unique_ptr<IDownload> makeEngine(const std::string& name, IDownloadCallBack* installCallback,
+                                      IDownloadStateCallBack* stateCallback) {
+  if (name == "aria2") return std::make_unique<CAria2Download>(installCallback, stateCallback);
+  if (name == "library") return std::make_unique<CDriftDownload>(installCallback, stateCallback);
   return nullptr;
 }
 

@@ -34,9 +34,10 @@ class TransferWatch : public IDownloadCallBack, public IDownloadStateCallBack {
   Outcome outcome_ = Outcome::Pending;
 };
 
-// "aria2" or "library", reporting to `watch`; null for any other name. The
-// aria2 engine needs InstallerHelper.exe in the current folder, as in the installer.
-std::unique_ptr<IDownload> makeEngine(const std::string& name, TransferWatch& watch);
+// "aria2" or "library"; null for any other name. The aria2 engine needs
+// InstallerHelper.exe in the current folder, as in the installer.
+std::unique_ptr<IDownload> makeEngine(const std::string& name, IDownloadCallBack* installCallback,
+                                      IDownloadStateCallBack* stateCallback);
 
 // Runs one transfer and waits for its end, resuming interruptions up to
 // `resumes` times; true when the file is complete.

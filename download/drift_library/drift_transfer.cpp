@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -64,8 +65,8 @@ struct Shared {
   const std::string& url;
   const TransferOptions& options;
   const std::atomic<bool>& abort;
-  FileWriter& writer;
-  bool knownSize;
+  FileWriter* writer = nullptr;  // created once the server has answered
+  bool knownSize = false;
   std::atomic<bool> writeFailed{false};
 };
 
@@ -155,7 +156,7 @@ std::size_t writeBlock(char* data, std::size_t size, std::size_t count, void* ta
     request->checkedStatus = true;
   }
   if (request->shared->knownSize && range.done + n > range.length) return 0;
-  if (!request->shared->writer.write(range.start + range.done, data, n)) {
+  if (!request->shared->writer->write(range.start + range.done, data, n)) {
     request->shared->writeFailed = true;
     return 0;
   }
@@ -228,26 +229,9 @@ std::vector<std::unique_ptr<Range>> planRanges(const Probe& found, int connectio
   return ranges;
 }
 
-}  // namespace
-
-TransferResult fetchFile(const std::string& url, const std::string& path, const TransferOptions& options,
-                         const TransferHooks& hooks, const std::atomic<bool>& abort) {
-  FileWriter writer(path);
-  if (!writer.ok()) return {kFileFailed, "cannot create the file"};
-  Shared shared{url, options, abort, writer, false};
-  Probe found;
-  for (int attempt = 0;; ++attempt) {
-    found = probe(shared);
-    if (found.failure != kNetworkFailed || attempt >= options.retries || abort) break;
-    if (hooks.onRetry) hooks.onRetry();
-    pause(abort, std::chrono::milliseconds(500));
-  }
-  if (abort) return {kNetworkFailed, "cancelled"};
-  if (found.failure != kOk) return {found.failure, found.error};
-  // With ranges the size is known; without them the body is fetched whole.
-  shared.knownSize = found.ranges;
-
-  auto ranges = planRanges(found, options.connections);
+// Runs every range on a thread of its own and reports progress while they run.
+TransferResult fetchRanges(Shared& shared, Probe& found, const TransferHooks& hooks) {
+  auto ranges = planRanges(found, shared.options.connections);
   std::vector<std::thread> threads;
   std::atomic<int> running{static_cast<int>(ranges.size())};
   std::mutex doneLock;
@@ -271,7 +255,8 @@ TransferResult fetchFile(const std::string& url, const std::string& path, const 
     const auto now = Clock::now();
     const std::uint64_t done = bytesDone();
     const double seconds = std::chrono::duration<double>(now - last).count();
-    const auto speed = seconds > 0 ? static_cast<std::uint64_t>(static_cast<double>(done - lastDone) / seconds) : 0;
+    const std::uint64_t gained = done > lastDone ? done - lastDone : 0;  // a restarted body counts again from 0
+    const auto speed = seconds > 0 ? static_cast<std::uint64_t>(static_cast<double>(gained) / seconds) : 0;
     if (hooks.onTick) hooks.onTick(done, found.size, speed);
     last = now;
     lastDone = done;
@@ -279,7 +264,7 @@ TransferResult fetchFile(const std::string& url, const std::string& path, const 
   {
     std::unique_lock<std::mutex> lock(doneLock);
     while (running > 0) {
-      if (!doneSignal.wait_for(lock, std::chrono::milliseconds(options.tickIntervalMs), [&] { return running == 0; })) {
+      if (!doneSignal.wait_for(lock, std::chrono::milliseconds(shared.options.tickIntervalMs), [&] { return running == 0; })) {
         lock.unlock();
         tick();
         lock.lock();
@@ -287,13 +272,43 @@ TransferResult fetchFile(const std::string& url, const std::string& path, const 
     }
   }
   for (auto& thread : threads) thread.join();
-  if (!writer.close()) return {kFileFailed, "cannot write the file"};
-  if (abort) return {kNetworkFailed, "cancelled"};
+  if (shared.abort) return {kNetworkFailed, "cancelled"};
   for (const auto& range : ranges)
     if (range->failure != kOk) return {range->failure, range->error};
   if (found.size == 0) found.size = bytesDone();
   tick();
   return {};
+}
+
+}  // namespace
+
+TransferResult fetchFile(const std::string& url, const std::string& path, const TransferOptions& options,
+                         const TransferHooks& hooks, const std::atomic<bool>& abort) {
+  Shared shared{url, options, abort};
+  Probe found;
+  for (int attempt = 0;; ++attempt) {
+    found = probe(shared);
+    if (found.failure != kNetworkFailed || attempt >= options.retries || abort) break;
+    if (hooks.onRetry) hooks.onRetry();
+    pause(abort, std::chrono::milliseconds(500));
+  }
+  if (abort) return {kNetworkFailed, "cancelled"};
+  if (found.failure != kOk) return {found.failure, found.error};
+
+  FileWriter writer(path);
+  if (!writer.ok()) return {kFileFailed, "cannot create the file"};
+  shared.writer = &writer;
+  // With ranges the size is known; without them the body is fetched whole.
+  shared.knownSize = found.ranges;
+  TransferResult result = fetchRanges(shared, found, hooks);
+  if (!writer.close() && result.code == kOk) result = {kFileFailed, "cannot write the file"};
+  if (abort && result.code == kOk) result = {kNetworkFailed, "cancelled"};
+  if (result.code != kOk) {
+    // Nothing resumes a partial file: a later task fetches it whole again.
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+  }
+  return result;
 }
 
 std::string fileMd5(const std::string& path) {

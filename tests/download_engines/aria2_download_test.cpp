@@ -24,12 +24,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::Report;
 
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-std::string contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test::contents;
+using test::wide;
 
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
 

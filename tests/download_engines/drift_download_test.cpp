@@ -21,12 +21,8 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using test::Report;
 
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-std::string contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test::contents;
+using test::wide;
 
 std::string md5Of(const std::string& data) {
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -176,6 +172,25 @@ TEST_F(DriftTransfer, FailuresReportThatTheEngineFailed) {
   finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 2u);
   EXPECT_EQ(finals[1].kind, Report::EngineFailed);
+  EXPECT_FALSE(std::filesystem::exists(destination)) << "no empty file for a missing package";
+}
+
+TEST_F(DriftTransfer, ACutRangeIsRetriedFromWhereItStopped) {
+  const std::string small = files.file("small.bin");
+  test::writeRandomFile(small, 400'000, 3);  // one range
+  server.route("/pkg.zip", {{"responses", json::array({{{"file", small}},
+                                                       {{"file", small}, {"drop_after", 100'000}},
+                                                       {{"file", small}}})}});
+  CDriftDownload engine(&callbacks, &callbacks);
+  engine.Download(server.url("/pkg.zip"), wide(destination), 400'000, md5Of(contents(small)));
+  const auto finals = callbacks.awaitFinal();
+  ASSERT_EQ(finals.size(), 1u);
+  ASSERT_EQ(finals[0].kind, Report::Finished);
+  EXPECT_EQ(contents(destination), contents(small));
+  const auto requests = server.requestsFor("/pkg.zip");
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[1]["range"], "bytes=0-399999");
+  EXPECT_EQ(requests[2]["range"], "bytes=100000-399999");
 }
 
 TEST_F(DriftTransfer, WithoutADigestAnyCompleteFileIsAccepted) {

@@ -3,6 +3,8 @@
 // wait (bounded) for a report.
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -12,6 +14,14 @@
 #include "download/interfaces.h"
 
 namespace kx::test {
+
+// Test paths are ASCII, so a byte-wise widening is exact.
+inline std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+inline std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 struct Report {
   enum Kind { Progress, Bytes, Finished, Interrupted, Reconnected, Retry, EngineFailed } kind = Progress;
