@@ -107,6 +107,7 @@ void RecordingWindow::countFailure() {
   post([this] {
     log.add("AskReconnect");
     manager->stopWorker();
+    if (whileAsking) whileAsking();
     {
       std::lock_guard guard(reconnectLock);
       askingReconnect = false;

@@ -83,8 +83,10 @@ class RecordingWindow : public IDownloadStateCallBack, public ITaskCallback {
   // Ends the UI thread; later posts are dropped.
   void shutdown();
 
-  // What the user answers to the reconnect question.
+  // What the user answers to the reconnect question, and what happens while
+  // the question is open (after the worker has stopped).
   bool answerReconnect = true;
+  std::function<void()> whileAsking;
   // How a failed check is answered: from the UI thread as the window does;
   // at once, inside the callback, before the worker can wait; or never.
   enum class CheckAnswer { Retry, Cancel, RetryAtOnce, Never };
