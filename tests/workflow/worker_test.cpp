@@ -1,13 +1,13 @@
 // The download worker against scripted engines and a recording window:
 // skipping present files, the check-failure question, cancel, engine switch.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "common/strings.h"
 #include "download/resume_record.h"
+#include "download/verification.h"
 #include "tests/support/test_server.h"
 #include "tests/workflow/workflow_fakes.h"
 
@@ -15,19 +15,6 @@ namespace kx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string md5Of(const std::string& text) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
-  std::string hex;
-  char pair[3];
-  for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-    hex += pair;
-  }
-  return hex;
-}
 
 void writeFile(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
 
@@ -73,7 +60,8 @@ class WorkerTest : public ::testing::Test {
     PackageEntry e;
     e.fileName = name;
     e.url = "https://dl.kx.test/" + name;
-    e.md5 = md5Of(content);
+    writeFile(dir.file("reference"), content);
+    e.md5 = *FileMd5(fromUtf8(dir.file("reference")));
     e.size = content.size();
     e.localPath = fromUtf8(dir.file(name));
     e.isPackage = isPackage;
