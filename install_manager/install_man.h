@@ -101,8 +101,6 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   void answerCheckFailure(bool retry);
   // Parallel transfers of the current engine (0 without one); the window's retry budget.
   std::int32_t GetTaskCount();
-  // The platform setup program's argument text for `folder`.
-  std::wstring buildSetupArguments(const std::wstring& folder) const;
 
   // The page's choices for the platform setup.
   std::atomic<bool> createDesktopShortcut{true};

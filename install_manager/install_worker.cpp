@@ -11,6 +11,7 @@
 #include "download/verification.h"
 #include "install_manager/install_man.h"
 #include "platform/codepage.h"
+#include "setup/platform_setup.h"
 
 namespace kx {
 
@@ -128,7 +129,7 @@ void InstallMan::runDownloadAndInstall(std::wstring folder) {
     window->OnDownloadProgress(90, 0);
     window->OnInstallProgress(90);
   }
-  const std::wstring arguments = buildSetupArguments(installDir);
+  const std::wstring arguments = buildPlatformSetupArguments(installDir, createDesktopShortcut, autoRun);
   installDirWithSlash = installDir + static_cast<wchar_t>(std::filesystem::path::preferred_separator);
   std::thread(&InstallMan::runInstallation, this, arguments, installDirWithSlash).join();
 }

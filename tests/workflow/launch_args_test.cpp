@@ -1,4 +1,4 @@
-// Launch links and the platform setup's switches, per build flavour.
+// Launch links per build flavour.
 #include <gtest/gtest.h>
 
 #include "install_manager/flavour.h"
@@ -34,20 +34,6 @@ TEST(LaunchArgs, LinkForEveryMapKindByteForByte) {
     manager.isKestrixMap = c.kestrixMap;
     EXPECT_EQ(manager.buildLaunchArgs(), isQv ? c.qv : c.other);
   }
-}
-
-TEST(SetupArguments, SwitchesEndWithTheUnquotedFolder) {
-  InstallMan manager([](EngineKind, IDownloadCallBack*, IDownloadStateCallBack*) { return nullptr; });
-  const std::wstring folder = L"/games/Lumlum Preview";
-  if (!isQv) {
-    EXPECT_EQ(manager.buildSetupArguments(folder), L"/S /NCRC /L=1033 /D=/games/Lumlum Preview");
-    EXPECT_EQ(manager.buildSetupArguments(folder + L"/"), L"/S /NCRC /L=1033 /D=/games/Lumlum Preview");
-    return;
-  }
-  EXPECT_EQ(manager.buildSetupArguments(folder), L"/S /NCRC /L=1033 /NRUN=1 /MLNK=1 /MARN=1 /D=/games/Lumlum Preview");
-  manager.createDesktopShortcut = false;
-  manager.autoRun = false;
-  EXPECT_EQ(manager.buildSetupArguments(folder), L"/S /NCRC /L=1033 /NRUN=1 /D=/games/Lumlum Preview");
 }
 
 }  // namespace
