@@ -154,7 +154,7 @@ void Downloader::OnBytes(std::uint64_t bytes, const std::string& segmentId) {
   const auto percent = record.size == 0 ? 100u : static_cast<std::uint32_t>(static_cast<double>(total) / record.size * 100.0);
   if (percent != lastPercent) {
     lastPercent = percent;
-    SaveResumeRecord(recordPath, record);
+    SaveResumeRecord();
   }
   installCallback->OnBytes(total, dstNarrow);
 }
@@ -166,14 +166,18 @@ void Downloader::OnFinished(const std::string& segmentId) {
     if (segment.tmp == segmentId) segment.bFinished = true;
     allFinished = allFinished && segment.bFinished;
   }
-  SaveResumeRecord(recordPath, record);
+  SaveResumeRecord();
   if (!allFinished || finishing) return;
   finishing = true;
-  finisher = std::thread([writer = record.writer, path = dstNarrow, callback = installCallback] {
+  finisher = std::thread([this, writer = record.writer, path = dstNarrow, callback = installCallback] {
     writer->Close();
+    saver.Flush();  // a finished file has a finished record on disk
     callback->OnFinished(path);
   });
 }
+
+// Called under progressLock, so the snapshots reach the saver in order.
+void Downloader::SaveResumeRecord() { saver.Save(recordPath, ResumeRecordText(record)); }
 
 void Downloader::Stop() {
   std::lock_guard guard(workersLock);
@@ -186,6 +190,7 @@ void Downloader::Stop() {
   for (const auto& slot : workers) slot->worker->Abort();
   for (const auto& slot : workers) slot->thread.join();
   workers.clear();
+  saver.Flush();
 }
 
 void Downloader::Resume(bool resume) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "download/interfaces.h"
+#include "download/record_saver.h"
 #include "download/resume_record.h"
 
 namespace kx {
@@ -51,6 +52,7 @@ class Downloader : public IDownload, public IDownloadCallBack {
   ResumeSegment BeginAttempt(WorkerSlot* slot);
   void MarkFailed(WorkerSlot* slot);
   bool WaitBeforeRetry(std::uint64_t resumeGeneration);
+  void SaveResumeRecord();
   void EndRun();
 
   std::mutex workersLock;
@@ -64,6 +66,7 @@ class Downloader : public IDownload, public IDownloadCallBack {
   std::string dstNarrow;
   bool finishing = false;
   IDownloadCallBack* installCallback;
+  RecordSaver saver;
 
   std::atomic<bool> stopRequested{false};
   std::mutex waitLock;

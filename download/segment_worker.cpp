@@ -9,12 +9,14 @@
 namespace kx {
 
 namespace {
-// Larger blocks than libcurl's 16 KiB default mean fewer writes and progress updates per byte.
-constexpr long kReceiveBufferBytes = 512 * 1024;
+constexpr long kReceiveBufferBytes = 256 * 1024;
+constexpr std::size_t kWriteBlockBytes = 256 * 1024;
 }  // namespace
 
 SegmentWorker::SegmentWorker(IDownloadCallBack* callback, std::shared_ptr<DownloadWriter> writer)
-    : writer_(std::move(writer)), callback_(callback) {}
+    : writer_(std::move(writer)), callback_(callback) {
+  pending_.reserve(kWriteBlockBytes);
+}
 
 void SegmentWorker::Abort() {
   aborted_ = true;
@@ -69,9 +71,11 @@ bool SegmentWorker::Run(const std::string& url, const ResumeSegment& segment) {
     statusChecked_ = false;
     const CURLcode code = curl_easy_perform(curl.get());
     transfer_ = nullptr;
+    // What arrived before a failure is good data: keep it, so the retry starts after it.
+    const bool flushed = flush();
     // A transfer that ends early without an error (a closed connection without
     // Content-Length, an empty error answer) is a failed attempt, not a finished segment.
-    if (code == CURLE_OK && complete()) {
+    if (code == CURLE_OK && flushed && complete()) {
       callback_->OnFinished(segment_.tmp);
       attempt_ = 0;
       return true;
@@ -81,7 +85,18 @@ bool SegmentWorker::Run(const std::string& url, const ResumeSegment& segment) {
   return result;
 }
 
-size_t SegmentWorker::writeBlock(const char* data, size_t length) {
+bool SegmentWorker::flush() {
+  if (pending_.empty()) return true;
+  const bool written = writer_->Write(segment_.start + segment_.seek, pending_.data(), pending_.size());
+  if (written) {
+    callback_->OnBytes(pending_.size(), segment_.tmp);
+    segment_.seek += pending_.size();
+  }
+  pending_.clear();
+  return written;
+}
+
+size_t SegmentWorker::receive(const char* data, size_t length) {
   if (!statusChecked_) {
     // Only the answer we asked for goes into the file: a full body (200) where a
     // range was asked for, or an error page, would land at the wrong offset.
@@ -90,13 +105,11 @@ size_t SegmentWorker::writeBlock(const char* data, size_t length) {
     if (status != (segment_.bRange ? 206 : 200)) return 0;
     statusChecked_ = true;
   }
-  const std::uint64_t room = segment_.length - std::min(segment_.seek, segment_.length);
-  const std::uint64_t accepted = std::min<std::uint64_t>(length, room);
-  if (accepted > 0) {
-    if (!writer_->Write(segment_.start + segment_.seek, data, accepted)) return 0;
-    callback_->OnBytes(accepted, segment_.tmp);
-    segment_.seek += accepted;
-  }
+  const std::uint64_t received = segment_.seek + pending_.size();
+  const std::uint64_t room = segment_.length - std::min(received, segment_.length);
+  const std::size_t accepted = static_cast<std::size_t>(std::min<std::uint64_t>(length, room));
+  if (pending_.size() + accepted > kWriteBlockBytes && !flush()) return 0;
+  pending_.insert(pending_.end(), data, data + accepted);
   // More data than the range holds ends the attempt; what fits is kept.
   return accepted == length ? length : 0;
 }
@@ -104,7 +117,7 @@ size_t SegmentWorker::writeBlock(const char* data, size_t length) {
 size_t SegmentWorker::WriteCallback(char* data, size_t size, size_t count, void* worker) {
   auto* self = static_cast<SegmentWorker*>(worker);
   if (self->aborted_) return 0;
-  return self->writeBlock(data, size * count);
+  return self->receive(data, size * count);
 }
 
 int SegmentWorker::ProgressCallback(void* worker, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {

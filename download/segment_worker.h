@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "download/curl_easy.h"
 #include "download/interfaces.h"
@@ -31,7 +32,8 @@ class SegmentWorker {
   static size_t WriteCallback(char* data, size_t size, size_t count, void* worker);
   static int ProgressCallback(void* worker, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   bool configure(CURL* curl);
-  size_t writeBlock(const char* data, size_t length);
+  size_t receive(const char* data, size_t length);
+  bool flush();
   bool complete() const { return segment_.seek >= segment_.length; }
 
   std::uint32_t attempt_ = 0;
@@ -44,6 +46,10 @@ class SegmentWorker {
   std::atomic<bool> aborted_{false};
   CURL* transfer_ = nullptr;  // the running request, for its status
   bool statusChecked_ = false;
+  // Received bytes not yet written; they belong at start + seek. Writing whole
+  // pieces of this size instead of libcurl's 16 KiB blocks keeps the shared
+  // file and the progress lock free most of the time.
+  std::vector<char> pending_;
 };
 
 }  // namespace kx

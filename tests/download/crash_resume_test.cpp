@@ -6,10 +6,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <random>
 #include <thread>
 
 #include "download/resume_record.h"
+#include "platform/system_info.h"
 #include "tests/download/file_support.h"
 #include "tests/support/test_server.h"
 
@@ -29,6 +31,23 @@ pid_t startRunner(const std::string& url, const std::string& dest, std::uint64_t
   return pid;
 }
 
+std::size_t getsSince(const TestServer& server, std::size_t first) {
+  std::size_t count = 0;
+  const auto requests = server.requestsFor("/pkg.zip");
+  for (std::size_t i = first; i < requests.size(); ++i) count += requests[i]["method"] == "GET";
+  return count;
+}
+
+// Polls `done` every 10 ms for up to ten seconds.
+template <typename Done>
+bool eventually(Done done) {
+  for (int i = 0; i < 1000; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
 std::uint64_t bytesServed(const TestServer& server) {
   std::uint64_t sent = 0;
   for (const auto& request : server.requestsFor("/pkg.zip"))
@@ -39,7 +58,7 @@ std::uint64_t bytesServed(const TestServer& server) {
 TEST(CrashResume, KilledDownloadResumesFromItsRecordEveryTime) {
   constexpr std::uint64_t kSize = 24 << 20;
   constexpr int kKills = 4;
-  constexpr unsigned kSegments = 2;  // the runner plans one segment per processor, at most 3
+  const unsigned segments = std::min(platform::processorCount(), 3u);  // as the runner plans them
   TempDir dir;
   const std::string source = dir.file("source.bin");
   const std::string dest = dir.file("pkg.zip");
@@ -58,9 +77,17 @@ TEST(CrashResume, KilledDownloadResumesFromItsRecordEveryTime) {
     const std::size_t requestsBefore = server.requestsFor("/pkg.zip").size();
     ResumeRecord before;
     const bool resuming = LoadResumeRecord(widePath(dest + ".cfg"), before);
+    std::size_t unfinished = segments;
+    if (resuming) {
+      unfinished = 0;
+      for (const auto& segment : before.range) unfinished += !segment.bFinished && segment.seek < segment.length;
+    }
     const pid_t runner = startRunner(url, dest, kSize);
     ASSERT_GT(runner, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(250, 550)(random)));
+    // Kill it somewhere in the middle of its transfers, once it has a record.
+    EXPECT_TRUE(eventually([&] { return getsSince(server, requestsBefore) >= unfinished; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(100, 400)(random)));
+    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(dest + ".cfg"); }));
     ASSERT_EQ(::kill(runner, SIGKILL), 0);
     waitpid(runner, nullptr, 0);
 
@@ -79,7 +106,7 @@ TEST(CrashResume, KilledDownloadResumesFromItsRecordEveryTime) {
       EXPECT_EQ(asked, expected) << "kill " << kill;
     }
     // One percent between saves, and the blocks each connection had in flight.
-    allowedRefetch += kSize / 100 + kSegments * (768 << 10);
+    allowedRefetch += kSize / 100 + segments * (768 << 10);
   }
 
   const pid_t runner = startRunner(url, dest, kSize);

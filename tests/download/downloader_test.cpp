@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "download/resume_record.h"
@@ -33,11 +35,11 @@ class DownloaderTest : public ::testing::Test {
     setExtraCaFile("");
   }
 
-  // Serves `size` random bytes at /pkg.zip with the extra SPEC keys; returns the bytes.
-  std::string serve(std::uint64_t size, nlohmann::json spec = nlohmann::json::object()) {
+  // Serves `size` random bytes at /pkg.zip with the extra rule keys; returns the bytes.
+  std::string serve(std::uint64_t size, nlohmann::json rule = nlohmann::json::object()) {
     writeRandomFile(source, size, 7);
-    spec["file"] = source;
-    server.route("/pkg.zip", spec);
+    rule["file"] = source;
+    server.route("/pkg.zip", rule);
     return readFile(source);
   }
   void download(std::uint64_t size) { downloader->Download(server.url("/pkg.zip"), widePath(dst), size, ""); }
@@ -115,9 +117,16 @@ TEST_F(DownloaderTest, ResumesAfterEveryDroppedConnection) {
   EXPECT_EQ(readFile(dst), content);
   EXPECT_GE(calls.interruptions(), 3);
   EXPECT_GE(calls.reconnections(), 1);
-  // Every retry continues where its segment stopped: no range is asked for twice.
-  std::set<std::string> ranges;
-  for (const auto& get : gets()) EXPECT_TRUE(ranges.insert(get["range"].get<std::string>()).second) << get["range"];
+  // Every retry continues where its segment stopped, never before it.
+  std::map<std::uint64_t, std::uint64_t> lastStartByEnd;
+  for (const auto& get : gets()) {
+    unsigned long long first = 0, last = 0;
+    ASSERT_EQ(std::sscanf(get["range"].get<std::string>().c_str(), "bytes=%llu-%llu", &first, &last), 2);
+    const auto [it, isNew] = lastStartByEnd.try_emplace(last, first);
+    EXPECT_GE(first, it->second) << get["range"];
+    it->second = first;
+  }
+  EXPECT_EQ(lastStartByEnd.size(), 3u);
 }
 
 // Without ranges a retry receives the file from its first byte again, so it
@@ -159,6 +168,33 @@ TEST_F(DownloaderTest, ResumedSegmentContinuesFromItsSeek) {
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_EQ(requests.size(), 1u);  // the record is trusted: no probe
   EXPECT_EQ(requests[0]["range"], "bytes=1000-99999");
+}
+
+// A crash can leave a range written to its end but not yet marked finished.
+TEST_F(DownloaderTest, RangeWrittenToItsEndIsNotAskedForAgain) {
+  const std::string content = serve(100000);
+  writeFile(dst, content.substr(0, 50000) + std::string(50000, '\0'));
+  writeRecord(true, 100000,
+              {{false, true, false, 0, 50000, 50000, "pkg.zip_id_0"}, {false, true, false, 50000, 50000, 0, "pkg.zip_id_1"}});
+  download(100000);
+  ASSERT_TRUE(calls.waitFinished());
+  EXPECT_EQ(readFile(dst), content);
+  const auto requests = server.requestsFor("/pkg.zip");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["range"], "bytes=50000-99999");
+}
+
+// A server that ignores the Range header sends the file from its first byte,
+// which must not land at the segment's offset.
+TEST_F(DownloaderTest, WholeBodyWhereARangeWasAskedIsRefused) {
+  const std::string content = serve(100000, {{"ranges", false}});
+  writeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
+  writeRecord(true, 100000, {{false, true, false, 0, 100000, 1000, "pkg.zip_id_0"}});
+  download(100000);
+  ASSERT_TRUE(calls.waitInterrupted());
+  downloader->Stop();
+  EXPECT_TRUE(calls.finished().empty());
+  EXPECT_EQ(readFile(dst), content.substr(0, 1000) + std::string(99000, '\0'));
 }
 
 TEST_F(DownloaderTest, UnusableRecordsArePlannedAfresh) {
@@ -236,14 +272,14 @@ TEST_F(DownloaderTest, RefusedWritesAreAnInterruption) {
 TEST_F(DownloaderTest, FailedRequestsAreInterruptionsThatStopEnds) {
   struct Case {
     const char* name;
-    nlohmann::json spec;
+    nlohmann::json rule;
     std::string caFile;
   };
   serve(1000);
   const std::vector<Case> cases = {{"not found", {{"status", 404}}, server.caFile()},
                                    {"untrusted certificate", {{"file", source}}, ""}};
   for (const Case& c : cases) {
-    server.route("/pkg.zip", c.spec);
+    server.route("/pkg.zip", c.rule);
     setExtraCaFile(c.caFile);
     RecordingCallbacks fresh;
     Downloader engine(&fresh, &fresh);
