@@ -1,0 +1,41 @@
+#include "platform/locations.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace kx::platform {
+
+namespace {
+
+std::filesystem::path fromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value ? std::filesystem::path(value) : std::filesystem::path();
+}
+
+std::filesystem::path homeFolder() {
+  auto home = fromEnvironment("HOME");
+  if (!home.empty()) return home;
+  if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
+  return "/";
+}
+
+}  // namespace
+
+std::filesystem::path userConfigFolder() {
+  auto folder = fromEnvironment("XDG_CONFIG_HOME");
+  return folder.empty() ? homeFolder() / ".config" : folder;
+}
+
+std::filesystem::path userDataFolder() {
+  auto folder = fromEnvironment("XDG_DATA_HOME");
+  return folder.empty() ? homeFolder() / ".local" / "share" : folder;
+}
+
+std::filesystem::path machineFolder() {
+  auto folder = fromEnvironment("KX_MACHINE_ROOT");
+  return folder.empty() ? std::filesystem::path("/var/lib/kestrix") : folder;
+}
+
+}  // namespace kx::platform

@@ -1,0 +1,20 @@
+#pragma once
+// Where this platform keeps what Windows keeps in the user's profile and in
+// machine-wide places. Each is read from the environment on every call, so a
+// test (or a child process it starts) redirects all of them to a scratch folder.
+
+#include <filesystem>
+
+namespace kx::platform {
+
+// $XDG_CONFIG_HOME, else $HOME/.config.
+std::filesystem::path userConfigFolder();
+
+// $XDG_DATA_HOME, else $HOME/.local/share.
+std::filesystem::path userDataFolder();
+
+// $KX_MACHINE_ROOT, else /var/lib/kestrix: the stand-in for machine-wide
+// places that only an administrator (root) may change.
+std::filesystem::path machineFolder();
+
+}  // namespace kx::platform

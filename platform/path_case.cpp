@@ -1,0 +1,37 @@
+#include "platform/path_case.h"
+
+#include <filesystem>
+
+#include "common/strings.h"
+#include "platform/codepage.h"
+
+namespace kx::platform {
+
+bool existsIgnoringCase(const std::wstring& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path wanted = fs::path(wideToFileSystem(path)).lexically_normal();
+  if (fs::exists(wanted, ec)) return true;
+  fs::path found = wanted.root_path();
+  for (const auto& part : wanted.relative_path()) {
+    if (part.empty()) continue;
+    fs::path next = found / part;
+    if (!fs::exists(next, ec)) {
+      const fs::path folder = found.empty() ? fs::path(".") : found;
+      const std::string lowered = asciiLower(part.string());
+      bool matched = false;
+      for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (asciiLower(it->path().filename().string()) == lowered) {
+          next = found / it->path().filename();
+          matched = true;
+          break;
+        }
+      }
+      if (!matched) return false;
+    }
+    found = next;
+  }
+  return fs::exists(found, ec);
+}
+
+}  // namespace kx::platform
