@@ -1,10 +1,23 @@
 #include "install_manager/install_man.h"
 
+#include "install_manager/flavour.h"
+
 namespace kx {
 
 InstallMan& InstallMan::instance() {
   static InstallMan manager;
   return manager;
+}
+
+InstallMan::InstallMan(EngineBuilder builder) : autoRun(!isKestrix), engineBuilder(std::move(builder)) {
+  createEngine();
+}
+
+InstallMan::~InstallMan() {
+  if (workerThread.joinable()) {
+    cancelAndWake();
+    workerThread.join();
+  }
 }
 
 EndpointRow InstallMan::getEndpointRow(const std::string& key) {

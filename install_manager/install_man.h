@@ -1,27 +1,57 @@
 #pragma once
 // The install manager: process-wide owner of the endpoint table, the package
-// entries, the map fields and the download engine.
+// entries, the map fields and the download engine, and the download worker
+// that drives the engine, verifies the files and hands over to installation.
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "download/interfaces.h"
 #include "install_manager/endpoints.h"
 #include "install_manager/http_transfer.h"
 #include "install_manager/package_entry.h"
 
 namespace kx {
 
-class InstallMan {
+// The three engines the factory can build.
+enum class EngineKind { Aria2, Library, Segmented };
+
+// Constructs an engine of the given kind reporting to the two callbacks.
+using EngineBuilder =
+    std::function<std::unique_ptr<IDownload>(EngineKind, IDownloadCallBack*, IDownloadStateCallBack*)>;
+
+// Builds the real engines: CAria2Download, CDriftDownload and Downloader.
+std::unique_ptr<IDownload> buildEngine(EngineKind kind, IDownloadCallBack* progress, IDownloadStateCallBack* state);
+
+// What the page receives at start-up to show the map as its background.
+struct BackgroundImage {
+  std::wstring imageUrl;
+  std::wstring displayName;
+  bool isKestrixMap = false;
+  bool isIndependent = false;
+  std::wstring mapId;
+};
+
+class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
  public:
   // The process-wide instance, created on first use.
   static InstallMan& instance();
 
-  InstallMan() = default;
+  // Builds the first engine with `builder`; tests hand in fakes.
+  explicit InstallMan(EngineBuilder builder = buildEngine);
+  // Stops a worker that is still running, so no thread outlives the manager.
+  ~InstallMan() override;
   InstallMan(const InstallMan&) = delete;
   InstallMan& operator=(const InstallMan&) = delete;
 
@@ -39,9 +69,58 @@ class InstallMan {
   // Assigned the product string before every endpoint lookup.
   std::string flavourKey;
 
-  // Map keys from the setup program's file name.
+  // ---- Map information and launch links ---------------------------------------
+  // Asks the map service about the map this installer was handed out for and
+  // fills the map fields; in flavour qv it then deselects the optional packages.
+  void fetchMapInfo();
+  // The argument text that starts the platform on the map; empty without a map.
+  std::wstring buildLaunchArgs() const;
+  // Start-up hand-over to the page: its language, and the background picture
+  // when the map service gave one.
+  std::wstring pageLanguage() const;
+  std::optional<BackgroundImage> backgroundImage() const;
+
   std::wstring mapId;
   std::wstring mapDisplayName;
+  std::wstring mapImageUrl;
+  std::wstring mapIconUrl;
+  bool isKestrixMap = false;
+  bool isIndependent = false;
+
+  // ---- Download workflow (called by the window on the UI thread) -------------
+  void setWindowStateCallback(IDownloadStateCallBack* callback) { windowStateCallback = callback; }
+  void setWindowTaskCallback(ITaskCallback* callback) { windowTaskCallback = callback; }
+  // Starts the download worker for `folder`; a worker still running is stopped first.
+  void startWorker(const std::wstring& folder);
+  // Cancels the run and joins the worker; downloaded files stay on disk.
+  void stopWorker();
+  // The answer to a transfer interruption: the engine resumes, or, once the
+  // aria2 engine has failed for good, a segmented downloader takes over.
+  void reconnect(bool resume);
+  // The page's answer to a failed check: retry downloads the damaged files again.
+  void answerCheckFailure(bool retry);
+  // Parallel transfers of the current engine (0 without one); the window's retry budget.
+  std::int32_t GetTaskCount();
+
+  // The page's choices for the platform setup.
+  std::atomic<bool> createDesktopShortcut{true};
+  std::atomic<bool> autoRun;
+  // The file being handled is an editor package (the window picks its progress display by it).
+  std::atomic<bool> downloadingPackage{false};
+  // Extraction progress base.
+  std::uint64_t unzipTotalBytes = 0;
+
+  // ---- IDownloadCallBack (engine threads) ------------------------------------
+  void OnTaskStart(const std::string& taskId) override;
+  void OnProgress(std::int32_t percent, std::uint32_t bytesPerSecond, const std::string& path) override;
+  void OnBytes(std::uint64_t bytes, const std::string& key) override;
+  void OnFinished(const std::string& key) override;
+
+  // ---- IDownloadStateCallBack (engine threads) -------------------------------
+  void OnInterrupted() override;
+  void OnReconnected() override;
+  void OnRetry() override;
+  void OnEngineFailed() override;
 
   // ---- Fetching documents: HTTP GET with a DNS-over-HTTP fallback (http_get.cpp) ----
 
@@ -80,7 +159,56 @@ class InstallMan {
   std::wstring gameEngineVersion;
 
  private:
+  // Replaces the engine by the one the engine index and the helper files call for.
+  void createEngine();
+  void runWorker(std::wstring folder);
+  void runDownloadAndInstall(std::wstring folder);
+  // Hands every file of `work` that is not on disk yet to the engine, one at a time.
+  void downloadPass(const std::vector<PackageEntry>& work);
+  // The entries of `work` whose files fail their check, each deleted from disk.
+  std::vector<PackageEntry> verificationPass(const std::vector<PackageEntry>& work);
+  // True when the page chose to retry; false when the run was cancelled.
+  bool waitForDecision(const std::string& failedUrl);
+  // Installs from the verified downloads; runs on the installation thread.
+  void runInstallation(std::wstring setupArguments, std::wstring root);
+
+  void markDownloaded(const std::string& fileName);
+  std::uint64_t doneBytesLocked() const;
+  void reportDownloadProgress(std::uint64_t done, std::uint64_t bytesPerSecond);
+  // Sets the cancel flag and wakes the worker from whichever wait it is in.
+  void cancelAndWake();
+  void joinWorker();
+  void forwardToWindow(void (IDownloadStateCallBack::*call)());
+
   std::vector<EndpointRow> endpointTable;
+
+  EngineBuilder engineBuilder;
+  std::unique_ptr<IDownload> engine;
+  EngineKind engineKind = EngineKind::Segmented;
+  // 0 aria2, 1 library engine, 2 or more segmented downloader.
+  std::atomic<std::int32_t> engineIndex{0};
+
+  std::atomic<bool> cancelRequested{false};
+  std::thread workerThread;
+  std::wstring installDir;
+  std::wstring installDirWithSlash;
+
+  // One mutex serves both waits of the worker and both sides of each wait.
+  // Every waker bumps `wakeups`; the decision wait also sees `decisionGiven`,
+  // so an answer that comes before the worker waits is not lost.
+  std::mutex downloadLock;
+  std::condition_variable downloadDone;
+  std::condition_variable decisionMade;
+  std::uint64_t wakeups = 0;
+  bool decisionGiven = false;
+
+  // Guards isDownloaded of the entries and the progress samples.
+  mutable std::mutex entriesLock;
+  std::uint64_t lastReportBytes = 0;
+  std::uint64_t lastReportTick = 0;  // 0: no sample taken yet
+
+  std::atomic<IDownloadStateCallBack*> windowStateCallback{nullptr};
+  std::atomic<ITaskCallback*> windowTaskCallback{nullptr};
 
   // The DNS-over-HTTP state, shared by the UI and worker threads.
   struct HttpDnsState {
