@@ -5,20 +5,17 @@
 #include <memory>
 #include <vector>
 
-#include "common/build_config.h"
+#include "download/curl_easy.h"
 #include "install_manager/package_document.h"
 
 namespace kx {
 
 namespace {
 
-struct CurlCleanup {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
 struct SlistCleanup {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
+using CurlHandle = CurlEasy;
 using CurlList = std::unique_ptr<curl_slist, SlistCleanup>;
 
 // Settings shared by every request: bounded time, no signals (worker threads),
@@ -29,10 +26,7 @@ CurlHandle newRequest(const std::string& url) {
   curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, kRequestTimeoutSeconds);
   curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 2L);
-  // The bundle replaces the default file; the system's CA folder stays in use.
-  if (const std::string ca = extraCaFile(); !ca.empty()) curl_easy_setopt(curl.get(), CURLOPT_CAINFO, ca.c_str());
+  applyTlsTrust(curl.get());
   return curl;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/build_config.h"
+#include "download/curl_easy.h"
 
 namespace kx {
 
@@ -20,7 +21,7 @@ std::size_t writeToFile(char* data, std::size_t size, std::size_t count, void* f
 bool downloadIcon(const std::string& url, const std::filesystem::path& path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
   if (!file) return false;
-  std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
+  CurlEasy curl(curl_easy_init());
   if (!curl) return false;
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -32,11 +33,7 @@ bool downloadIcon(const std::string& url, const std::filesystem::path& path) {
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(lowSpeedTimeSeconds()));
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kIconConnectTimeoutSeconds);
   curl_easy_setopt(c, CURLOPT_TIMEOUT, kIconTransferTimeoutSeconds);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  // As for every request of the installer: the bundle replaces the default
-  // file, the system's CA folder stays in use.
-  if (const std::string ca = extraCaFile(); !ca.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ca.c_str());
+  applyTlsTrust(c);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, writeToFile);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, file.get());
   const CURLcode result = curl_easy_perform(c);

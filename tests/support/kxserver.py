@@ -9,7 +9,8 @@ Routes are set at run time with POST /__control (JSON):
   {"reset": true}                       forget routes and recorded requests
   {"routes": {"/path": RULE, ...}}      add or replace routes (path without query)
 GET /__requests answers the recorded requests (control requests are not recorded):
-  [{"method", "path", "query", "headers": {lower-case name: value}, "sni", "range"}]
+  [{"method", "path", "query", "headers": {lower-case name: value}, "sni", "range",
+    "sent": body bytes handed to the connection so far}]
 
 RULE (every key optional):
   body / body_b64 / file     what to serve (text, base64 bytes, or a file on disk)
@@ -134,11 +135,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with STATE_LOCK:
                 data = json.dumps(REQUESTS).encode()
             return self.send_plain(200, data)
+        self.record = {
+            "method": self.command, "path": url.path, "query": url.query,
+            "headers": {k.lower(): v for k, v in self.headers.items()},
+            "sni": getattr(self.connection, "kx_sni", None), "range": self.headers.get("Range"), "sent": 0}
         with STATE_LOCK:
-            REQUESTS.append({
-                "method": self.command, "path": url.path, "query": url.query,
-                "headers": {k.lower(): v for k, v in self.headers.items()},
-                "sni": getattr(self.connection, "kx_sni", None), "range": self.headers.get("Range")})
+            REQUESTS.append(self.record)
         rule = rule_for(url.path)
         if rule is None:
             return self.send_plain(404, b"<html><body>not found</body></html>")
@@ -213,6 +215,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 block = source.read(n) if source else data[position:position + n]
                 self.wfile.write(block)
                 sent += len(block)
+                with STATE_LOCK:
+                    self.record["sent"] = sent
                 position += len(block)
                 if stall_after is not None and sent == stall_after:
                     self.wfile.flush()

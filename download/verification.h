@@ -1,0 +1,21 @@
+#pragma once
+// The end-to-end check of a downloaded package against its MD5 digest, and the
+// removal of a package that failed it together with its resume record.
+
+#include <optional>
+#include <string>
+
+namespace kx {
+
+// The file's MD5 digest as 32 lower-case hexadecimal digits; nothing when the
+// file cannot be opened or a read fails part-way.
+std::optional<std::string> FileMd5(const std::wstring& path);
+
+// Whether the file's digest equals `expected`, ignoring letter case.
+bool VerifyFileMd5(const std::wstring& path, const std::string& expected);
+
+// Deletes the package file and its resume record; a file that is already gone
+// counts as deleted. Other failures throw std::filesystem::filesystem_error "remove".
+void RemoveDownloadedFile(const std::wstring& localPath);
+
+}  // namespace kx
