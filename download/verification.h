@@ -5,11 +5,9 @@
 #include <optional>
 #include <string>
 
-namespace kx {
+#include "download/file_md5.h"
 
-// The file's MD5 digest as 32 lower-case hexadecimal digits; nothing when the
-// file cannot be opened or a read fails part-way.
-std::optional<std::string> FileMd5(const std::wstring& path);
+namespace kx {
 
 // Whether the file's digest equals `expected`, ignoring letter case.
 bool VerifyFileMd5(const std::wstring& path, const std::string& expected);

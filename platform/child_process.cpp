@@ -81,6 +81,12 @@ int openProcessDescriptor(int pid) {
 
 }  // namespace
 
+std::vector<std::wstring> splitWindowsArguments(std::wstring_view text) {
+  std::vector<std::wstring> arguments;
+  splitWindowsStyle(text, arguments);
+  return arguments;
+}
+
 std::vector<std::wstring> splitArgumentText(const std::wstring& text) {
   std::vector<std::wstring> arguments;
   std::size_t folderSwitch = std::wstring::npos;

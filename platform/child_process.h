@@ -4,9 +4,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kx::platform {
+
+// Splits a command line as a Windows program's start-up code does: blanks
+// separate arguments outside double quotes; 2n backslashes before a quote give
+// n and the quote delimits, 2n+1 give n and a literal quote; "" inside quotes
+// is a literal quote; other backslashes are literal.
+std::vector<std::wstring> splitWindowsArguments(std::wstring_view text);
 
 // Splits an argument text as a Windows program's start-up code does (spaces
 // separate, double quotes group, backslashes escape only before quotes), with

@@ -9,46 +9,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <vector>
 
+#include "platform/child_process.h"
 #include "platform/codepage.h"
 
 namespace kx::platform {
-
-std::vector<std::string> splitCommandLine(std::wstring_view line) {
-  std::vector<std::string> args;
-  std::wstring current;
-  bool inArgument = false, quoted = false;
-  for (std::size_t i = 0; i < line.size();) {
-    const wchar_t c = line[i];
-    if ((c == L' ' || c == L'\t') && !quoted) {
-      if (inArgument) args.push_back(wideToFileSystem(current));
-      current.clear();
-      inArgument = false;
-      ++i;
-      continue;
-    }
-    inArgument = true;
-    if (c == L'\\') {
-      std::size_t run = 0;
-      while (i < line.size() && line[i] == L'\\') ++run, ++i;
-      if (i < line.size() && line[i] == L'"') {
-        current.append(run / 2, L'\\');
-        if (run % 2 == 1) current += L'"', ++i;
-      } else {
-        current.append(run, L'\\');
-      }
-      continue;
-    }
-    if (c == L'"') {
-      quoted = !quoted;
-    } else {
-      current += c;
-    }
-    ++i;
-  }
-  if (inArgument) args.push_back(wideToFileSystem(current));
-  return args;
-}
 
 namespace {
 
@@ -84,7 +50,8 @@ void closeQuietly(int& fd) {
 
 bool PipedChild::start(std::wstring_view commandLine) {
   if (pid_ > 0) return false;
-  std::vector<std::string> args = splitCommandLine(commandLine);
+  std::vector<std::string> args;
+  for (const auto& argument : splitWindowsArguments(commandLine)) args.push_back(wideToFileSystem(argument));
   if (args.empty()) return false;
   const std::string program = resolveProgram(args[0]);
   if (program.empty()) return false;

@@ -10,15 +10,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kx::platform {
-
-// Splits a command line into arguments the way the Windows C runtime does:
-// blanks separate arguments outside quotation marks; 2n backslashes before a
-// quotation mark give n backslashes and the mark delimits, 2n+1 give n and a
-// literal mark; other backslashes are literal. Results are in the file-system code page.
-std::vector<std::string> splitCommandLine(std::wstring_view commandLine);
 
 class PipedChild {
  public:
@@ -28,7 +21,8 @@ class PipedChild {
   PipedChild(const PipedChild&) = delete;
   PipedChild& operator=(const PipedChild&) = delete;
 
-  // Starts the program named by the first argument of `commandLine`, with the
+  // Starts the program named by the first argument of `commandLine` (split by
+  // splitWindowsArguments, platform/child_process.h), with the
   // installer's current folder and environment and no standard input. A bare
   // program name is looked up in the current folder first, then on PATH.
   // False when the program cannot be started.

@@ -1,16 +1,21 @@
-// kxbench download URL DEST SIZE: fetches URL into DEST from scratch with a
-// download engine, resuming after interruptions, and prints its figures.
+// kxbench download [--engine segmented|aria2|library] URL DEST SIZE: fetches
+// URL into DEST from scratch with a download engine (the segmented downloader
+// unless told otherwise), resuming after interruptions, and prints its figures.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "bench/kxbench/command.h"
+#include "bench/kxbench/engines.h"
 #include "download/downloader.h"
 #include "download/verification.h"
 #include "platform/codepage.h"
+#include "platform/current_directory.h"
+#include "platform/process.h"
 
 namespace kx::bench {
 
@@ -55,22 +60,36 @@ class Completion : public IDownloadCallBack, public IDownloadStateCallBack {
   int interruptions_ = 0;
 };
 
-std::unique_ptr<IDownload> createEngine(IDownloadCallBack* callback, IDownloadStateCallBack* state) {
-  return std::make_unique<Downloader>(callback, state);
+std::unique_ptr<IDownload> createEngine(const std::string& name, IDownloadCallBack* callback,
+                                        IDownloadStateCallBack* state) {
+  if (name == "segmented") return std::make_unique<Downloader>(callback, state);
+  return makeEngine(name, callback, state);
 }
 
-int runDownload(const std::vector<std::string>& args) {
+int runDownload(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  std::string engineName = "segmented";
+  if (args.size() == 5 && args[0] == "--engine") {
+    engineName = args[1];
+    args.erase(args.begin(), args.begin() + 2);
+  }
   if (args.size() != 3) {
-    std::fprintf(stderr, "usage: kxbench download URL DEST SIZE\n");
+    std::fprintf(stderr, "usage: kxbench download [--engine segmented|aria2|library] URL DEST SIZE\n");
     return 2;
   }
-  const std::wstring dest = platform::fileSystemToWide(args[1]);
+  const std::wstring dest = platform::fileSystemToWide(std::filesystem::absolute(args[1]).string());
   const std::uint64_t size = std::stoull(args[2]);
+  // Helper files (InstallerHelper.exe) are looked up beside the program, as the installer does.
+  platform::setCurrentDirectory(std::filesystem::path(platform::executablePath()).parent_path().wstring());
   RemoveDownloadedFile(dest);  // a left-over record would make the run measure nothing
   Completion completion;
   const auto started = std::chrono::steady_clock::now();
   {
-    const std::unique_ptr<IDownload> engine = createEngine(&completion, &completion);
+    const std::unique_ptr<IDownload> engine = createEngine(engineName, &completion, &completion);
+    if (!engine) {
+      std::fprintf(stderr, "kxbench download: unknown engine %s\n", engineName.c_str());
+      return 2;
+    }
     completion.engine = engine.get();
     engine->Download(args[0], dest, size, "");
     if (!completion.wait()) {
@@ -83,7 +102,7 @@ int runDownload(const std::vector<std::string>& args) {
   return 0;
 }
 
-const Registration registration({"download", "URL DEST SIZE", runDownload});
+const Registration registration({"download", "[--engine segmented|aria2|library] URL DEST SIZE", runDownload});
 
 }  // namespace
 

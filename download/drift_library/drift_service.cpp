@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/strings.h"
+#include "download/file_md5.h"
 #include "download/drift_library/drift_codes.h"
 #include "download/drift_library/drift_transfer.h"
 #include "download/drift_library/velo_drift.h"
@@ -85,6 +86,9 @@ std::optional<Task> taskFrom(const json& command) {
 }
 
 std::string fileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// Command paths are UTF-8.
+std::string digestOf(const std::string& path) { return FileMd5(fromUtf8(path)).value_or(""); }
 
 class DriftService final : public VeloDrift::IVeloDownloadInterface {
  public:
@@ -161,7 +165,7 @@ class DriftService final : public VeloDrift::IVeloDownloadInterface {
     if (!file.md5.empty()) {
       event(task.id, kOk, kEventLocalCheck);
       std::error_code ec;
-      if (std::filesystem::exists(file.path, ec) && fileMd5(file.path) == asciiLower(file.md5))
+      if (std::filesystem::exists(file.path, ec) && digestOf(file.path) == asciiLower(file.md5))
         return finish(task.id, kAlreadyComplete, file, "");
     }
     event(task.id, kOk, kEventRequestStart);
@@ -175,7 +179,7 @@ class DriftService final : public VeloDrift::IVeloDownloadInterface {
     const TransferResult result = fetchFile(file.url, file.path, task.options, hooks, abort_);
     if (abort_) return kNetworkFailed;
     if (result.code != kOk) return finish(task.id, result.code, file, result.error);
-    if (!file.md5.empty() && fileMd5(file.path) != asciiLower(file.md5)) {
+    if (!file.md5.empty() && digestOf(file.path) != asciiLower(file.md5)) {
       std::error_code ec;
       std::filesystem::remove(file.path, ec);
       return finish(task.id, kDigestMismatch, file, "MD5 differs from " + file.md5);

@@ -1,7 +1,6 @@
 #include "download/drift_library/drift_transfer.h"
 
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +15,7 @@
 
 #include "common/build_config.h"
 #include "common/strings.h"
+#include "download/curl_easy.h"
 
 namespace kx::drift {
 
@@ -70,14 +70,13 @@ struct Shared {
   std::atomic<bool> writeFailed{false};
 };
 
-using CurlHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
 
 int abortCheck(void* shared, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return static_cast<Shared*>(shared)->abort ? 1 : 0;
 }
 
-CurlHandle newRequest(Shared& shared) {
-  CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
+CurlEasy newRequest(Shared& shared) {
+  CurlEasy curl(curl_easy_init());
   if (!curl) return curl;
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, shared.url.c_str());
@@ -91,8 +90,7 @@ CurlHandle newRequest(Shared& shared) {
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, abortCheck);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &shared);
-  const std::string ca = extraCaFile();
-  if (!ca.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ca.c_str());
+  applyTlsTrust(c);
   return curl;
 }
 
@@ -112,7 +110,7 @@ std::size_t collectHeader(char* data, std::size_t size, std::size_t count, void*
 // the size and shows range support; a 200 names the size only.
 Probe probe(Shared& shared) {
   Probe result;
-  CurlHandle curl = newRequest(shared);
+  CurlEasy curl = newRequest(shared);
   if (!curl) return {kNetworkFailed, "cannot create a request"};
   std::string headers;
   curl_easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
@@ -167,7 +165,7 @@ std::size_t writeBlock(char* data, std::size_t size, std::size_t count, void* ta
 // One attempt at the rest of a range; true when it is complete.
 bool fetchRest(Shared& shared, Range& range) {
   if (shared.knownSize && range.done == range.length) return true;  // an error after the last byte
-  CurlHandle curl = newRequest(shared);
+  CurlEasy curl = newRequest(shared);
   if (!curl) {
     range.failure = kNetworkFailed;
     range.error = "cannot create a request";
@@ -309,29 +307,6 @@ TransferResult fetchFile(const std::string& url, const std::string& path, const 
     std::filesystem::remove(path, ec);
   }
   return result;
-}
-
-std::string fileMd5(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) return {};
-  std::vector<char> buffer(1 << 20);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    if (in.gcount() > 0) EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(in.gcount()));
-  }
-  if (in.bad()) return {};
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return {};
-  static const char hex[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 15];
-  }
-  return text;
 }
 
 }  // namespace kx::drift

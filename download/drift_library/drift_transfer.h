@@ -33,7 +33,4 @@ struct TransferResult {
 TransferResult fetchFile(const std::string& url, const std::string& path, const TransferOptions& options,
                          const TransferHooks& hooks, const std::atomic<bool>& abort);
 
-// Lower-case hexadecimal MD5 of the file; empty when it cannot be read.
-std::string fileMd5(const std::string& path);
-
 }  // namespace kx::drift

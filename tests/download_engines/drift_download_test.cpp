@@ -1,7 +1,6 @@
 #include "download/drift_download.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <thread>
 
 #include "download/drift_library/velo_drift.h"
+#include "download/verification.h"
 #include "tests/download_engines/recording_callbacks.h"
 #include "tests/support/test_build_config.h"
 #include "tests/support/test_server.h"
@@ -24,18 +24,7 @@ using test::Report;
 using test::contents;
 using test::wide;
 
-std::string md5Of(const std::string& data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-  std::string hex;
-  char byte[3];
-  for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(byte, sizeof byte, "%02x", digest[i]);
-    hex += byte;
-  }
-  return hex;
-}
+std::string md5Of(const std::string& path) { return FileMd5(wide(path)).value_or(""); }
 
 // ---- The command ----
 
@@ -125,7 +114,7 @@ class DriftTransfer : public ::testing::Test {
   void SetUp() override {
     test::setExtraCaFile(server.caFile());
     test::writeRandomFile(source, 3'000'000, 11);
-    digest = md5Of(contents(source));
+    digest = md5Of(source);
   }
   test::TestServer server;
   test::TempDir files;
@@ -182,7 +171,7 @@ TEST_F(DriftTransfer, ACutRangeIsRetriedFromWhereItStopped) {
                                                        {{"file", small}, {"drop_after", 100'000}},
                                                        {{"file", small}}})}});
   CDriftDownload engine(&callbacks, &callbacks);
-  engine.Download(server.url("/pkg.zip"), wide(destination), 400'000, md5Of(contents(small)));
+  engine.Download(server.url("/pkg.zip"), wide(destination), 400'000, md5Of(small));
   const auto finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 1u);
   ASSERT_EQ(finals[0].kind, Report::Finished);

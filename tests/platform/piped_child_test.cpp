@@ -6,26 +6,28 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/child_process.h"
 #include "platform/current_directory.h"
 #include "tests/support/test_server.h"
 
 namespace kx::platform {
 namespace {
 
-TEST(SplitCommandLine, FollowsTheRuntimeRulesForQuotesAndBackslashes) {
+// The rules the aria2 command line relies on, above all the root folder's doubled backslash.
+TEST(SplitWindowsArguments, FollowsTheRuntimeRulesForQuotesAndBackslashes) {
   const struct {
     std::wstring line;
-    std::vector<std::string> args;
+    std::vector<std::wstring> args;
   } cases[] = {
-      {L"prog a  b\tc", {"prog", "a", "b", "c"}},
-      {L"prog -d \"/a folder/x\" -o \"pkg.zip\"", {"prog", "-d", "/a folder/x", "-o", "pkg.zip"}},
-      {L"prog -d \"D:\\\\\" x", {"prog", "-d", "D:\\", "x"}},      // the doubled backslash before a closing mark
-      {L"prog -d \"D:\\\" x", {"prog", "-d", "D:\" x"}},           // a single one escapes the mark
-      {L"prog a\\b\\\\c", {"prog", "a\\b\\\\c"}},                  // backslashes elsewhere are literal
-      {L"prog \"\" --k=\"v w\"", {"prog", "", "--k=v w"}},
+      {L"prog a  b\tc", {L"prog", L"a", L"b", L"c"}},
+      {L"prog -d \"/a folder/x\" -o \"pkg.zip\"", {L"prog", L"-d", L"/a folder/x", L"-o", L"pkg.zip"}},
+      {L"prog -d \"D:\\\\\" x", {L"prog", L"-d", L"D:\\", L"x"}},      // the doubled backslash before a closing mark
+      {L"prog -d \"D:\\\" x", {L"prog", L"-d", L"D:\" x"}},           // a single one escapes the mark
+      {L"prog a\\b\\\\c", {L"prog", L"a\\b\\\\c"}},                  // backslashes elsewhere are literal
+      {L"prog \"\" --k=\"v w\"", {L"prog", L"", L"--k=v w"}},
       {L"  ", {}},
   };
-  for (const auto& c : cases) EXPECT_EQ(splitCommandLine(c.line), c.args) << std::string(c.line.begin(), c.line.end());
+  for (const auto& c : cases) EXPECT_EQ(splitWindowsArguments(c.line), c.args) << std::string(c.line.begin(), c.line.end());
 }
 
 std::string readAll(PipedChild& child) {
