@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "platform/codepage.h"
+
 namespace kx::platform {
 
 namespace {
@@ -36,6 +38,13 @@ std::filesystem::path userDataFolder() {
 std::filesystem::path machineFolder() {
   auto folder = fromEnvironment("KX_MACHINE_ROOT");
   return folder.empty() ? std::filesystem::path("/var/lib/kestrix") : folder;
+}
+
+std::wstring commonDesktopFolder() {
+  const auto folder = machineFolder() / "Desktop";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return fileSystemToWide(folder.string());
 }
 
 }  // namespace kx::platform

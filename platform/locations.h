@@ -4,6 +4,7 @@
 // test (or a child process it starts) redirects all of them to a scratch folder.
 
 #include <filesystem>
+#include <string>
 
 namespace kx::platform {
 
@@ -16,5 +17,10 @@ std::filesystem::path userDataFolder();
 // $KX_MACHINE_ROOT, else /var/lib/kestrix: the stand-in for machine-wide
 // places that only an administrator (root) may change.
 std::filesystem::path machineFolder();
+
+// The desktop shared by all users: the folder "Desktop" in the machine folder.
+// Created when missing and the rights allow, as it always exists on Windows.
+// No trailing separator.
+std::wstring commonDesktopFolder();
 
 }  // namespace kx::platform

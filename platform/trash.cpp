@@ -88,7 +88,7 @@ int moveToTrash(const std::wstring& path) {
   if (!fs::exists(fs::symlink_status(original, ec))) return ENOENT;
 
   const fs::path trash = userDataFolder() / "Trash";
-  // A new trash is private to its user, as the trash specification asks.
+  // A new trash is private to its user, as the freedesktop.org trash rules ask.
   if (fs::create_directories(trash, ec)) fs::permissions(trash, fs::perms::owner_all, ec);
   fs::create_directories(trash / "files", ec);
   fs::create_directories(trash / "info", ec);

@@ -6,8 +6,8 @@
 #include "install_manager/flavour.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
+#include "platform/locations.h"
 #include "platform/shell_link.h"
-#include "platform/special_folders.h"
 #include "setup/icon_download.h"
 #include "setup/ico_image.h"
 

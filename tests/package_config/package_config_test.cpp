@@ -14,7 +14,7 @@ constexpr const char* kMainPath = "/pl/up1_patchlist_produp5";
 
 class PackageConfig : public ServerFixture {
  protected:
-  void serveMain(const json& spec) { server.route(kMainPath, spec); }
+  void serveMain(const json& rule) { server.route(kMainPath, rule); }
   void serveFlat(std::uint64_t size, const std::string& path = "/files/Kestrix_2.0.zip") {
     json flat = packageRecord("2.0", server.url(path), size);
     flat.erase("game_url_nos");
@@ -68,11 +68,11 @@ TEST_F(PackageConfig, UnusableDocumentsLeaveNoEntryAndFailValidation) {
       {{"body_b64", "AP/+3q2+7wAB"}},
       {{"body", json{{"1.0", packageRecord("1.0", server.url("/files/p.zip"), 5)}}.dump()}},  // no "2.0"
   };
-  for (const auto& spec : cases) {
-    SCOPED_TRACE(spec.dump());
+  for (const auto& rule : cases) {
+    SCOPED_TRACE(rule.dump());
     InstallMan fresh;
     server.reset();
-    serveMain(spec);
+    serveMain(rule);
     fresh.getTotalSize();
     EXPECT_TRUE(fresh.entries.empty());
     EXPECT_FALSE(fresh.isConfigValid());
