@@ -134,6 +134,9 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
   }
 
   for (const PackageEntry& entry : entries) {
+    // An entry never given a local path has nothing on disk; its record path
+    // would be ".cfg" in the current folder.
+    if (entry.localPath.empty()) continue;
     failedUrl = entry.url;
     RemoveDownloadedFile(entry.localPath);
   }

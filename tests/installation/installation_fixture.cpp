@@ -1,7 +1,5 @@
 #include "tests/installation/installation_fixture.h"
 
-#include <stdlib.h>
-
 #include "common/strings.h"
 #include "download/file_md5.h"
 #include "install_manager/command_line.h"
@@ -13,11 +11,7 @@ namespace kx::test {
 
 void InstallationTest::SetUp() {
   setExtraCaFile(server.caFile());
-  for (const char* name : {"config", "data", "machine", "tmp"}) fs::create_directories(scratch.file(name));
-  setenv("XDG_CONFIG_HOME", scratch.file("config").c_str(), 1);
-  setenv("XDG_DATA_HOME", scratch.file("data").c_str(), 1);
-  setenv("KX_MACHINE_ROOT", scratch.file("machine").c_str(), 1);
-  setenv("TMPDIR", scratch.file("tmp").c_str(), 1);
+  redirectOperatingSystemLocations(scratch);
   // Without InstallerHelper.exe beside it the worker downloads with the segmented downloader.
   previousFolder = platform::currentDirectory();
   ASSERT_TRUE(platform::setCurrentDirectory(fromUtf8(files.path())));

@@ -18,13 +18,7 @@ namespace {
 // program sends all of them into a folder of its own.
 class OperatingSystemLocations : public ::testing::Environment {
  public:
-  void SetUp() override {
-    for (const char* name : {"config", "data", "machine", "tmp"}) std::filesystem::create_directories(scratch.file(name));
-    setenv("XDG_CONFIG_HOME", scratch.file("config").c_str(), 1);
-    setenv("XDG_DATA_HOME", scratch.file("data").c_str(), 1);
-    setenv("KX_MACHINE_ROOT", scratch.file("machine").c_str(), 1);
-    setenv("TMPDIR", scratch.file("tmp").c_str(), 1);
-  }
+  void SetUp() override { redirectOperatingSystemLocations(scratch); }
 
  private:
   TempDir scratch;
@@ -34,6 +28,14 @@ class OperatingSystemLocations : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new OperatingSystemLocations);
 
 }  // namespace
+
+void redirectOperatingSystemLocations(const TempDir& scratch) {
+  for (const char* name : {"config", "data", "machine", "tmp"}) std::filesystem::create_directories(scratch.file(name));
+  setenv("XDG_CONFIG_HOME", scratch.file("config").c_str(), 1);
+  setenv("XDG_DATA_HOME", scratch.file("data").c_str(), 1);
+  setenv("KX_MACHINE_ROOT", scratch.file("machine").c_str(), 1);
+  setenv("TMPDIR", scratch.file("tmp").c_str(), 1);
+}
 
 void EventLog::add(std::string event) {
   std::lock_guard guard(lock);
