@@ -171,6 +171,10 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   bool waitForDecision(const std::string& failedUrl);
   // Installs from the verified downloads; runs on the installation thread.
   void runInstallation(std::wstring setupArguments, std::wstring root);
+  // The steps of runInstallation; `failedUrl` names the entry being handled.
+  void installSteps(const std::wstring& setupArguments, const std::wstring& root, std::string& failedUrl);
+  // The map shortcut in `folder`, launching the map.
+  void createCustomShortcut(const std::wstring& folder);
 
   void markDownloaded(const std::string& fileName);
   std::uint64_t doneBytesLocked() const;

@@ -4,9 +4,38 @@
 #include <filesystem>
 #include <fstream>
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include "common/strings.h"
+#include "tests/support/test_server.h"
 
 namespace kx::test {
+namespace {
+
+// Every worker that finishes runs the real installation steps, which write
+// the registry, the desktop, the trash and the temporary folder: each test
+// program sends all of them into a folder of its own.
+class OperatingSystemLocations : public ::testing::Environment {
+ public:
+  void SetUp() override { redirectOperatingSystemLocations(scratch); }
+
+ private:
+  TempDir scratch;
+};
+
+[[maybe_unused]] ::testing::Environment* const operatingSystemLocations =
+    ::testing::AddGlobalTestEnvironment(new OperatingSystemLocations);
+
+}  // namespace
+
+void redirectOperatingSystemLocations(const TempDir& scratch) {
+  for (const char* name : {"config", "data", "machine", "tmp"}) std::filesystem::create_directories(scratch.file(name));
+  setenv("XDG_CONFIG_HOME", scratch.file("config").c_str(), 1);
+  setenv("XDG_DATA_HOME", scratch.file("data").c_str(), 1);
+  setenv("KX_MACHINE_ROOT", scratch.file("machine").c_str(), 1);
+  setenv("TMPDIR", scratch.file("tmp").c_str(), 1);
+}
 
 void EventLog::add(std::string event) {
   std::lock_guard guard(lock);

@@ -17,6 +17,15 @@
 
 namespace kx::test {
 
+class TempDir;
+
+// Sends the user's configuration (HKCU), data (trash), the machine folder
+// (HKLM, HKCR, all-users desktop) and the temporary folder into
+// `scratch`/config, data, machine and tmp. The worker's installation steps
+// write all of them, and every test program that runs the worker starts
+// out redirected.
+void redirectOperatingSystemLocations(const TempDir& scratch);
+
 // One event as "Name(arg,arg)", in arrival order.
 class EventLog {
  public:
