@@ -79,6 +79,8 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   // when the map service gave one.
   std::wstring pageLanguage() const;
   std::optional<BackgroundImage> backgroundImage() const;
+  // The map shortcut in `folder`, launching the map.
+  void CreateCustomShortcut(const std::wstring& folder);
 
   std::wstring mapId;
   std::wstring mapDisplayName;
@@ -173,8 +175,6 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   void runInstallation(std::wstring setupArguments, std::wstring root);
   // The steps of runInstallation; `failedUrl` names the entry being handled.
   void installSteps(const std::wstring& setupArguments, const std::wstring& root, std::string& failedUrl);
-  // The map shortcut in `folder`, launching the map.
-  void createCustomShortcut(const std::wstring& folder);
 
   void markDownloaded(const std::string& fileName);
   std::uint64_t doneBytesLocked() const;

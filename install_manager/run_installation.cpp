@@ -107,7 +107,7 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
     if (isEdu) CreateShortcut(toWide(rootPath / "Launcher.exe"), desktopLinkPath(L"Lumlum教育版"), L"", L"", L"");
     if (!isProd && !isKestrixUat && !isQv && !isKestrix) {
       CreateShortcut(toWide(game / "launcher.exe"), desktopLinkPath(L"Lumlum Editor"), L"", L"", L"");
-      createCustomShortcut(root);
+      CreateCustomShortcut(root);
     }
     if (isQv) {
       CreateShortcut(editor, editorShortcutPath(package->bigVersion), L"", L"", L"");
@@ -126,7 +126,7 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
     }
   }
 
-  if (isQv && !mapId.empty() && !mapDisplayName.empty()) createCustomShortcut(root);
+  if (isQv && !mapId.empty() && !mapDisplayName.empty()) CreateCustomShortcut(root);
   if (isQv) {
     writeChannelFile(rootPath / "config" / "platform" / "channel.dat");
   } else if (isProd) {
@@ -146,7 +146,7 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
   }
 }
 
-void InstallMan::createCustomShortcut(const std::wstring& folder) {
+void InstallMan::CreateCustomShortcut(const std::wstring& folder) {
   CreateMapShortcut(folder, mapId, mapDisplayName, mapIconUrl, [this] { return buildLaunchArgs(); });
 }
 
