@@ -52,7 +52,9 @@ describe("installer window bridge", { timeout: 90000 }, () => {
           (value) => ({ value }), (error) => ({ error: error.message })), [name, args]);
 
       // Start-up: the page's language, then the centring before the window shows.
+      // The page's setLang throws: one line is logged and the window goes on.
       assert.deepEqual(await nextCalls(2), [["setLang", "en"], ["centerWindow"]]);
+      assert.equal(native.errors.match(/no such language/g)?.length, 1, native.errors);
 
       const shape = await page.evaluate(() => {
         const bridge = Window.this.nativeInterface;

@@ -8,6 +8,7 @@
 #include "common/strings.h"
 #include "install_manager/flavour.h"
 #include "platform/clock.h"
+#include "platform/codepage.h"
 #include "tests/support/recording_telemetry.h"
 #include "tests/support/test_server.h"
 #include "tests/ui/observed_window.h"
