@@ -1,6 +1,7 @@
 #include "tests/ui/handlers_fixture.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -15,7 +16,11 @@ using platform::RegistryKey;
 using platform::RegistryResult;
 using platform::RegistryRoot;
 
-HandlersTest::HandlersTest() { redirectOperatingSystemLocations(scratch); }
+HandlersTest::HandlersTest() : savedTemporaryFolder(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "") {
+  redirectOperatingSystemLocations(scratch);
+}
+
+HandlersTest::~HandlersTest() { setenv("TMPDIR", savedTemporaryFolder.c_str(), 1); }
 
 void HandlersTest::writeRecorder(const fs::path& path) {
   fs::create_directories(path.parent_path());

@@ -19,6 +19,8 @@ namespace kx::test {
 class HandlersTest : public ::testing::Test {
  protected:
   HandlersTest();
+  // The next test's scratch folder is made in the temporary folder this one redirected.
+  ~HandlersTest() override;
 
   // A program at `path` that writes its arguments, one per line and its own
   // name first, to `path` + ".args" (made executable, folders created).
@@ -33,6 +35,7 @@ class HandlersTest : public ::testing::Test {
 
   std::filesystem::path desktop() const { return scratch.file("machine/Desktop"); }
 
+  const std::string savedTemporaryFolder;
   TempDir scratch;
   InstallMan manager{[](EngineKind, IDownloadCallBack*, IDownloadStateCallBack*) { return nullptr; }};
   ObservedWindow window{manager};

@@ -1,15 +1,13 @@
 // The window's native side: the start step, the space report, the message
 // handler's conversions, the retry policy for transfer failures, cancelling
-// and the telemetry methods.
+// and the options.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "common/strings.h"
-#include "install_manager/flavour.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
-#include "tests/support/recording_telemetry.h"
 #include "tests/support/test_server.h"
 #include "tests/ui/observed_window.h"
 #include "tests/workflow/workflow_fakes.h"
@@ -238,32 +236,6 @@ TEST_F(MainWindow, OnceTheEngineDestroysTheWindowTaskReportsNoLongerReachIt) {
   manager.OnProgress(60, 7, "/dl/pkg.zip");
   platform::setTickSource(nullptr);
   EXPECT_TRUE(window.posted().empty());
-}
-
-TEST_F(MainWindow, TrackingIsForFlavourQvOnlyWithOneAttributeByValueType) {
-  clearTelemetryCalls();
-  struct Case {
-    Value value;
-    std::wstring text;
-  } cases[] = {{Value::boolean(true), L"1"},  {Value::boolean(false), L"0"}, {Value::integer(-42), L"-42"},
-               {Value::string(L"abc"), L""},  {Value::number(1.5), L""},     {Value(), L""}};
-  for (const auto& c : cases) window.trackEx(L"x", L"k", c.value);
-  window.trackEx(L"y", L"", Value::boolean(true));
-  window.track(L"z");
-  const auto calls = telemetryCalls();
-  if (!isQv) {
-    EXPECT_TRUE(calls.empty());
-    return;
-  }
-  ASSERT_EQ(calls.size(), std::size(cases) + 2);
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(calls[i].call, "TrackEventEx");
-    EXPECT_EQ(calls[i].arguments, (std::vector<std::wstring>{L"x", L"", L""}));
-    EXPECT_EQ(calls[i].attributes, (TelemetryAttributes{{L"k", cases[i].text}})) << i;
-  }
-  EXPECT_TRUE(calls[std::size(cases)].attributes.empty()) << "an attribute without a name is left out";
-  EXPECT_EQ(calls.back().arguments, (std::vector<std::wstring>{L"z", L"", L""}));
-  EXPECT_TRUE(calls.back().attributes.empty());
 }
 
 TEST_F(MainWindow, OptionsReachTheInstallManager) {
