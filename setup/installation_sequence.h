@@ -20,8 +20,10 @@ namespace kx {
 struct InstallationChoices {
   std::wstring setupArguments;  // the platform setup's parameter text
   std::wstring root;            // the installation folder, with a trailing separator
-  bool createDesktopShortcut = true;
-  bool autoRun = false;
+  // The page may still change these two while the sequence runs; they are
+  // read where they act.
+  const std::atomic<bool>& createDesktopShortcut;
+  const std::atomic<bool>& autoRun;
   std::string channel;  // the channel file's text; no channel file when empty
   // The map the installer was handed out for.
   std::wstring mapId;
