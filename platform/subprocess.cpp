@@ -291,9 +291,15 @@ std::unique_ptr<Subprocess> Subprocess::start(const std::wstring& program, const
   }
   int deathSignal = 0;
   if (options.lifetime == Lifetime::EndsWithInstaller) deathSignal = options.askedToEnd ? SIGTERM : SIGKILL;
-  const ChildPlan plan{path.c_str(),       argv.data(),        options.output,
-                       nullDevice.get(),   outputWrite.get(),  statusWrite.get(),
-                       detached || options.ownProcessGroup, deathSignal, ::getpid()};
+  const ChildPlan plan{.path = path.c_str(),
+                       .argv = argv.data(),
+                       .output = options.output,
+                       .nullDevice = nullDevice.get(),
+                       .outputPipe = outputWrite.get(),
+                       .status = statusWrite.get(),
+                       .newSession = detached || options.ownProcessGroup,
+                       .deathSignal = deathSignal,
+                       .parent = ::getpid()};
 
   const pid_t child = ::fork();
   if (child == 0) {
@@ -324,9 +330,11 @@ std::unique_ptr<Subprocess> Subprocess::start(const std::wstring& program, const
 }
 
 Subprocess::Subprocess(int pid, const Options& options, int output)
-    : pid_(pid), lifetime_(options.lifetime), ownGroup_(options.ownProcessGroup), output_(output) {
-  reaped_ = lifetime_ == Lifetime::Detached;
-}
+    : pid_(pid),
+      lifetime_(options.lifetime),
+      ownGroup_(options.ownProcessGroup),
+      output_(output),
+      reaped_(options.lifetime == Lifetime::Detached) {}
 
 Subprocess::~Subprocess() {
   if (lifetime_ == Lifetime::EndsWithInstaller) {

@@ -127,7 +127,7 @@ class Subprocess {
   int output_;      // read end of the pipe, or -1
   int pidFd_ = -1;  // process descriptor to wait on; -1 when the kernel offers none
   std::mutex reapLock_;  // kill() never signals a process id that wait() has released
-  bool reaped_ = false;
+  bool reaped_;  // collected by wait(), or never ours to collect (detached)
   int code_ = -1;
 };
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "platform/codepage.h"
 #include "platform/subprocess.h"
 #include "telemetry/telemetry.h"

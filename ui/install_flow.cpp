@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/install_man.h"
 #include "platform/desktop.h"
 #include "platform/volume.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "platform/codepage.h"
 #include "platform/volume.h"
 

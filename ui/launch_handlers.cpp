@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "common/path_text.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/install_man.h"
 #include "platform/codepage.h"
 #include "platform/path_case.h"

@@ -2,7 +2,7 @@
 // background, then what an earlier installation means for this start.
 
 #include "common/path_text.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/install_man.h"
 #include "platform/ini_file.h"
 #include "platform/path_case.h"

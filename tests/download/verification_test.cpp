@@ -58,10 +58,12 @@ TEST(RemoveDownloadedFile, RemovesPackageAndRecordAndToleratesMissingOnes) {
   writeWholeFile(package, "data");
   writeWholeFile(package + ".cfg", "{}");
   writeWholeFile(package + ".cfg.tmp", "{");
+  writeWholeFile(package + ".cfg.tmp-Ab12Cd", "{\"size\"");  // a save killed halfway
   RemoveDownloadedFile(wide(package));
   EXPECT_FALSE(std::filesystem::exists(package));
   EXPECT_FALSE(std::filesystem::exists(package + ".cfg"));
   EXPECT_FALSE(std::filesystem::exists(package + ".cfg.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(package + ".cfg.tmp-Ab12Cd"));
 
   std::filesystem::create_directories(package + "/inside");  // a folder cannot be removed as a file
   EXPECT_THROW(RemoveDownloadedFile(wide(package)), std::filesystem::filesystem_error);

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "common/strings.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "tests/support/test_server.h"
 
 namespace kx::ui {

@@ -2,7 +2,7 @@
 // attribute whose text follows the value's type.
 #include <gtest/gtest.h>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/install_man.h"
 #include "tests/support/recording_telemetry.h"
 #include "tests/ui/observed_window.h"
