@@ -47,4 +47,11 @@ std::wstring commonDesktopFolder() {
   return fileSystemToWide(folder.string());
 }
 
+std::filesystem::path commonAppDataFolder() {
+  const auto folder = machineFolder() / "ProgramData";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return folder;
+}
+
 }  // namespace kx::platform

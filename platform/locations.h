@@ -23,4 +23,10 @@ std::filesystem::path machineFolder();
 // No trailing separator.
 std::wstring commonDesktopFolder();
 
+// The application data shared by all users (Windows keeps it in ProgramData):
+// the folder "ProgramData" in the machine folder. Created when missing and
+// the rights allow; programs that write there cope with a folder they cannot
+// write to, as on Windows under a restrictive policy.
+std::filesystem::path commonAppDataFolder();
+
 }  // namespace kx::platform
