@@ -26,7 +26,7 @@ DeviceValues gatherDeviceValues();
 
 // "%02X:%02X:%02X:%02X:%02X:%02X" of a six-byte address; "" for any other length.
 std::wstring macAddressText(const std::vector<std::uint8_t>& address);
-// All ones, or five zero bytes in a row, is no real address.
+// All ones, or five leading zero bytes, is no real address.
 bool isValidMacAddress(const std::wstring& text);
 // The first valid of: the burnt-in address of a card that is neither virtual
 // nor FireWire; the burnt-in address of any Ethernet adapter; the current
