@@ -141,6 +141,20 @@ TEST_F(TallyClientTest, ReturningAfter119SecondsKeepsTheSessionAndItsCloseTimeIs
   EXPECT_NE(text.find(R"("attributes":{"path":"C:\/Games","again":"1"})"), std::string::npos) << text;
 }
 
+TEST_F(TallyClientTest, ASessionAwayFromTheWindowAtExitClosesAtTheTimeItWasLeft) {
+  const std::int64_t launchTime = clock->now();
+  auto client = launched();  // the window never comes to the front: the session waits from the start
+  ASSERT_TRUE(eventually([&] { return clock->waiting(120000ms) == 1; }));
+  clock->advance(30s);
+  client->AppExit();
+  ASSERT_TRUE(service.waitForRequests(1));
+  const auto requests = service.received();
+  const auto& close = requests[0]["records"].back();
+  EXPECT_EQ(close["dataType"], "c");
+  EXPECT_EQ(close["sessionCloseTime"], launchTime);
+  EXPECT_EQ(close["sessionTotalLength"], 0);
+}
+
 TEST_F(TallyClientTest, AFailedSendIsStoredAtExitAndSentFirstWithTwoSessionsInOnePayloadAfterIt) {
   service.answer({"status"});
   {

@@ -101,6 +101,16 @@ TEST(TallyStoreTest, PayloadFileChecks) {
   EXPECT_EQ(decodePayloadFile(cut), (std::vector<std::string>{"abc"}));
 }
 
+TEST(TallyStoreTest, AtMostTheNewest65535PayloadsAreStored) {
+  std::vector<std::string> payloads;
+  for (int i = 0; i < 65536; ++i) payloads.push_back(std::string(1, static_cast<char>(i % 251)));
+  const auto stored = decodePayloadFile(encodePayloadFile(payloads));
+  ASSERT_TRUE(stored);
+  ASSERT_EQ(stored->size(), 65535u);
+  EXPECT_EQ(stored->front(), payloads[1]);
+  EXPECT_EQ(stored->back(), payloads.back());
+}
+
 TEST(TallyStoreTest, ALongAppKeyNamesTheFoldersByItsFirstHundredCharactersAndTheLogByAll) {
   TempDir data;
   std::wstring key;
