@@ -7,7 +7,10 @@
 
 namespace kx::test {
 
-// Until set, every host is "127.0.0.1:9", where nothing listens.
+// Until set, every host is "127.0.0.1:9", where nothing listens; the telemetry
+// host is $KX_TEST_TELEMETRY_HOST when that is set. The telemetry key constant
+// is KX_TEST_TELEMETRY_KEY_CONSTANT (tests/CMakeLists.txt), which test
+// programs in other languages receive in their environment.
 void setHost(HostRole role, std::string hostAndPort);
 void setAllHosts(std::string hostAndPort);
 void setExtraCaFile(std::string path);
