@@ -9,7 +9,7 @@ import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
 import { NativeProcess, exitWithin, launchBrowser, privateFolder } from "./harness.mjs";
 
-const product = process.env.KX_QV_RUN_HOST;
+const product = process.env.KX_QV_INSTALLER;
 const appKey = "MA-2718-5A5A5A5A5A5A";
 
 // The stand-in on a port of its own; `requests()` answers what it received.
@@ -35,7 +35,7 @@ async function startCollector() {
 describe("telemetry of a qv run", { timeout: 90000 }, () => {
   let browser;
   before(async () => {
-    assert.ok(product, "KX_QV_RUN_HOST names the qv run host");
+    assert.ok(product, "KX_QV_INSTALLER names the installer built in flavour qv");
     browser = await launchBrowser();
   });
   after(async () => browser && (await browser.close()));
