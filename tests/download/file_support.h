@@ -1,6 +1,7 @@
 #pragma once
 // Small file helpers shared by the download tests.
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -13,6 +14,16 @@ namespace kx::test {
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Equal bytes; a difference is told by its size or first offset, not by printing megabytes.
+inline ::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  if (actual.size() != expected.size())
+    return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size() << " were expected";
+  std::size_t at = 0;
+  while (actual[at] == expected[at]) ++at;
+  return ::testing::AssertionFailure() << "the bytes differ from offset " << at;
 }
 
 inline void writeFile(const std::string& path, const std::string& content) {

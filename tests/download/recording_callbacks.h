@@ -44,10 +44,21 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
     ++reconnections_;
   }
   void OnRetry() override {}
+  void OnDiskError(DiskError error) override {
+    {
+      std::lock_guard guard(lock_);
+      diskErrors_.push_back(error);
+    }
+    changed_.notify_all();
+  }
 
   // False when nothing was finished within `limit`.
   bool waitFinished(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     return waitFor([this] { return !finished_.empty(); }, limit);
+  }
+  // False when no disk error came within `limit`.
+  bool waitDiskError(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    return waitFor([this] { return !diskErrors_.empty(); }, limit);
   }
   // False when fewer than `count` interruptions came within `limit`.
   bool waitInterrupted(int count = 1, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
@@ -59,6 +70,7 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
   std::string byteKey() const { return locked(byteKey_); }
   int interruptions() const { return locked(interruptions_); }
   int reconnections() const { return locked(reconnections_); }
+  std::vector<DiskError> diskErrors() const { return locked(diskErrors_); }
 
  private:
   bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -78,6 +90,7 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
   std::string byteKey_;
   int interruptions_ = 0;
   int reconnections_ = 0;
+  std::vector<DiskError> diskErrors_;
 };
 
 }  // namespace kx::test

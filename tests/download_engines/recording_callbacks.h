@@ -24,7 +24,8 @@ inline std::string contents(const std::string& path) {
 }
 
 struct Report {
-  enum Kind { Progress, Bytes, Finished, Interrupted, Reconnected, Retry, EngineFailed } kind = Progress;
+  enum Kind { Progress, Bytes, Finished, Interrupted, Reconnected, Retry, EngineFailed, DiskFull, DiskUnwritable } kind =
+      Progress;
   std::int32_t percent = 0;
   std::uint32_t speed = 0;
   std::string key;
@@ -43,6 +44,9 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
   void OnReconnected() override { add(Report::Reconnected); }
   void OnRetry() override { add(Report::Retry); }
   void OnEngineFailed() override { add(Report::EngineFailed); }
+  void OnDiskError(DiskError error) override {
+    add(error == DiskError::Full ? Report::DiskFull : Report::DiskUnwritable);
+  }
 
   // Runs on the reporting thread after each report is recorded.
   std::function<void(const Report&)> onReport;
@@ -57,7 +61,7 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
       if (r.kind == kind) found.push_back(r);
     return found;
   }
-  // The first final report (finished, interrupted or engine failed), waiting up to `limit`.
+  // The first final report (finished, interrupted, engine failed or a disk error), waiting up to `limit`.
   std::vector<Report> awaitFinal(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, limit, [this] { return finals() > seen_; });
@@ -78,7 +82,8 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
 
  private:
   static bool isFinal(const Report& r) {
-    return r.kind == Report::Finished || r.kind == Report::Interrupted || r.kind == Report::EngineFailed;
+    return r.kind == Report::Finished || r.kind == Report::Interrupted || r.kind == Report::EngineFailed ||
+           r.kind == Report::DiskFull || r.kind == Report::DiskUnwritable;
   }
   std::size_t finals() const {
     std::size_t n = 0;
