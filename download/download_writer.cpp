@@ -35,7 +35,8 @@ FileStatus DownloadWriter::createAtSize(std::uint64_t size) {
 }
 
 FileStatus DownloadWriter::Prepare(std::uint64_t size) {
-  std::lock_guard guard(lock_);
+  std::unique_lock guard(lock_);
+  flushEnded_.wait(guard, [this] { return flushing_ == 0; });
   file_.close();
   unflushed_ = false;
   lost_ = false;
@@ -57,19 +58,24 @@ FileStatus DownloadWriter::Write(std::uint64_t offset, const void* data, std::ui
 }
 
 bool DownloadWriter::Flush() {
-  std::lock_guard guard(lock_);
-  if (unflushed_ && !lost_) {
-    if (file_.isOpen() && file_.flush() == FileStatus::Ok) {
-      unflushed_ = false;
-    } else {
-      lost_ = true;
-    }
-  }
+  std::unique_lock guard(lock_);
+  if (lost_ || !unflushed_) return !lost_;
+  // A flush of a large file takes a while; the segments keep writing
+  // meanwhile, and what they write is for the next flush.
+  unflushed_ = false;
+  ++flushing_;
+  guard.unlock();
+  const bool flushed = file_.flush() == FileStatus::Ok;
+  guard.lock();
+  --flushing_;
+  lost_ = lost_ || !flushed;
+  flushEnded_.notify_all();
   return !lost_;
 }
 
 FileStatus DownloadWriter::Close() {
-  std::lock_guard guard(lock_);
+  std::unique_lock guard(lock_);
+  flushEnded_.wait(guard, [this] { return flushing_ == 0; });
   if (!file_.isOpen()) return lost_ ? FileStatus::Failed : FileStatus::Ok;
   FileStatus status = FileStatus::Ok;
   if (unflushed_) {

@@ -2,6 +2,7 @@
 // The destination file of a segmented download, shared by every segment
 // thread: each block is written at its final offset, one block at a time.
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -31,7 +32,7 @@ class DownloadWriter {
 
   // Makes every byte written so far reach the disk, so that a resume record
   // may count it. False when that cannot be promised (then or ever after: a
-  // failed flush may have lost data).
+  // failed flush may have lost data). Writes go on while it waits for the disk.
   bool Flush();
 
   // Flushes and closes; not Ok when written bytes may not have reached the disk.
@@ -45,9 +46,11 @@ class DownloadWriter {
   std::wstring path_;
   Allocation allocation_;
   std::mutex lock_;
+  std::condition_variable flushEnded_;
   platform::RandomAccessFile file_;
-  bool unflushed_ = false;  // bytes written since the last flush
+  bool unflushed_ = false;  // bytes written since the last flush began
   bool lost_ = false;       // a flush or close failed: written bytes may be gone
+  int flushing_ = 0;        // flushes under way without the lock; the file stays open for them
 };
 
 }  // namespace kx
