@@ -2,8 +2,8 @@
 // skipping present files, the check-failure question, cancel, engine switch.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -77,6 +77,20 @@ class WorkerTest : public ::testing::Test {
     record.url = "https://dl.kx.test/" + name;
     record.dst = fromUtf8(dir.file(name));
     record.range = {{true, true, false, 0, content.size(), content.size(), name + "_id_0"}};
+    SaveResumeRecord(ResumeRecordPath(record.dst), record);
+  }
+
+  // What an interrupted segmented download of the package leaves: its file at
+  // full size and a record with a range still to fetch.
+  void leaveUnfinishedPackage() {
+    writeFile(dir.file("package.zip"), std::string(packageContent.size(), '\0'));
+    ResumeRecord record;
+    record.supportResume = true;
+    record.size = packageContent.size();
+    record.url = "https://dl.kx.test/package.zip";
+    record.dst = fromUtf8(dir.file("package.zip"));
+    record.range = {{true, true, false, 0, 2500, 2500, "package.zip_id_0"},
+                    {false, true, false, 2500, 2500, 100, "package.zip_id_1"}};
     SaveResumeRecord(ResumeRecordPath(record.dst), record);
   }
 
@@ -181,21 +195,13 @@ TEST_F(WorkerTest, DamagedFileIsDeletedReportedAndOnlyItIsFetchedAgainOnRetry) {
 }
 
 TEST_F(WorkerTest, AHalfWrittenFileGoesBackToTheEngineInsteadOfFailingItsCheck) {
-  const auto leaveAria2ControlFile = [this] { writeFile(dir.file("package.zip.aria2"), "state"); };
-  const auto leaveUnfinishedRecord = [this] {
-    ResumeRecord record;
-    record.supportResume = true;
-    record.size = packageContent.size();
-    record.url = "https://dl.kx.test/package.zip";
-    record.dst = fromUtf8(dir.file("package.zip"));
-    record.range = {{true, true, false, 0, 2500, 2500, "package.zip_id_0"},
-                    {false, true, false, 2500, 2500, 100, "package.zip_id_1"}};
-    SaveResumeRecord(ResumeRecordPath(fromUtf8(dir.file("package.zip"))), record);
-  };
-  for (const std::function<void()>& leaveState : {std::function<void()>(leaveAria2ControlFile),
-                                                  std::function<void()>(leaveUnfinishedRecord)}) {
-    log.clear();
+  const auto leaveAria2PartialFile = [this] {
     writeFile(dir.file("package.zip"), std::string(packageContent.size(), '\0'));  // preallocated, half written
+    writeFile(dir.file("package.zip.aria2"), "state");
+  };
+  for (const std::function<void()>& leaveState : {std::function<void()>(leaveAria2PartialFile),
+                                                  std::function<void()>([this] { leaveUnfinishedPackage(); })}) {
+    log.clear();
     leaveDownloaded("setup.exe", platformContent);
     leaveState();
     start(completesCorrectly());
@@ -344,15 +350,7 @@ TEST_F(WorkerTest, AnUnreadableDownloadIsReportedNotDeleted) {
 // the aria2 helper is there: aria2 would start it over.
 TEST_F(WorkerTest, ASegmentedDownloadGoesBackToTheSegmentedDownloader) {
   writeFile(dir.file("InstallerHelper.exe"), "helper");
-  writeFile(dir.file("package.zip"), std::string(packageContent.size(), '\0'));
-  ResumeRecord record;
-  record.supportResume = true;
-  record.size = packageContent.size();
-  record.url = "https://dl.kx.test/package.zip";
-  record.dst = fromUtf8(dir.file("package.zip"));
-  record.range = {{true, true, false, 0, 2500, 2500, "package.zip_id_0"},
-                  {false, true, false, 2500, 2500, 100, "package.zip_id_1"}};
-  SaveResumeRecord(ResumeRecordPath(record.dst), record);
+  leaveUnfinishedPackage();
   leaveDownloaded("setup.exe", platformContent);
   start(completesCorrectly());
   ASSERT_TRUE(log.waitFor("OnInstallFinished"));
