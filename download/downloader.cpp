@@ -21,6 +21,16 @@ namespace {
 
 DiskError diskErrorOf(FileStatus status) { return status == FileStatus::NoSpace ? DiskError::Full : DiskError::Unwritable; }
 
+// A thread of the run may itself end the run (from a callback); it cannot wait for itself.
+void joinUnlessSelf(std::thread& thread) {
+  if (!thread.joinable()) return;
+  if (thread.get_id() == std::this_thread::get_id()) {
+    thread.detach();
+  } else {
+    thread.join();
+  }
+}
+
 }  // namespace
 
 Downloader::Downloader(IDownloadCallBack* installCallback, IDownloadStateCallBack* stateCallback)
@@ -246,13 +256,7 @@ void Downloader::Stop() {
     std::lock_guard wait(waitLock);
     waitSignal.notify_all();
   }
-  if (starter.joinable()) {
-    if (starter.get_id() == std::this_thread::get_id()) {
-      starter.detach();
-    } else {
-      starter.join();
-    }
-  }
+  joinUnlessSelf(starter);
   {
     std::lock_guard guard(workersLock);
     for (const auto& slot : workers) slot->worker->Abort();
@@ -260,13 +264,7 @@ void Downloader::Stop() {
     workers.clear();
   }
   // The report of a completed file belongs to the run: after Stop nothing more comes.
-  if (finisher.joinable()) {
-    if (finisher.get_id() == std::this_thread::get_id()) {
-      finisher.detach();
-    } else {
-      finisher.join();
-    }
-  }
+  joinUnlessSelf(finisher);
   {
     // What was written is kept, even before the first percent.
     std::lock_guard guard(progressLock);
