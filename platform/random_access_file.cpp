@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "platform/codepage.h"
 #include "platform/volume.h"
@@ -81,22 +80,6 @@ std::int64_t RandomAccessFile::readAt(std::uint64_t offset, void* buffer, std::s
 FileStatus RandomAccessFile::reserve(std::uint64_t size) {
   if (fd_ < 0) return FileStatus::Failed;
   return allocateFast(fd_, size) ? FileStatus::Ok : statusOf(errno);
-}
-
-std::wstring replacementFileFor(const std::wstring& path) { return path + L".tmp"; }
-
-bool replaceFileContent(const std::wstring& path, std::string_view content) {
-  const std::string target = wideToFileSystem(path);
-  const std::string temporary = wideToFileSystem(replacementFileFor(path));
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const bool written = writeAll(fd, content.data(), content.size(), 0) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || std::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
 }
 
 }  // namespace kx::platform

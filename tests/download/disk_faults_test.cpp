@@ -11,8 +11,8 @@
 #include "download/downloader.h"
 #include "download/resume_record.h"
 #include "platform/system_info.h"
-#include "tests/download/file_support.h"
-#include "tests/download/recording_callbacks.h"
+#include "tests/support/tools.h"
+#include "tests/support/recording_callbacks.h"
 #include "tests/support/io_faults/io_faults.h"
 #include "tests/support/small_volume.h"
 #include "tests/support/test_build_config.h"
@@ -60,10 +60,10 @@ TEST_F(DiskFaultsTest, DataIsFlushedBeforeARecordClaimsIt) {
   RecordingCallbacks calls;
   {
     Downloader engine(&calls, &calls);
-    engine.Download(server.url("/pkg.zip"), widePath(dst), kSize, "");
-    ASSERT_TRUE(calls.waitFinished());
+    engine.Download(server.url("/pkg.zip"), wide(dst), kSize, "");
+    ASSERT_TRUE(calls.awaitKind(Report::Finished));
   }
-  EXPECT_TRUE(sameBytes(readFile(dst), readFile(source)));
+  EXPECT_TRUE(sameBytes(readWholeFile(dst), readWholeFile(source)));
 
   std::uint64_t written = 0, flushed = 0;
   int records = 0;
@@ -94,12 +94,11 @@ TEST_F(DiskFaultsTest, AFileThatCannotBeFlushedOrClosedIsNotReportedComplete) {
     io::fail(call, "/pkg.zip", EIO);
     RecordingCallbacks calls;
     Downloader engine(&calls, &calls);
-    engine.Download(server.url("/pkg.zip"), widePath(dst), kSize, "");
-    ASSERT_TRUE(calls.waitDiskError());
-    EXPECT_FALSE(calls.waitFinished(500ms));
+    engine.Download(server.url("/pkg.zip"), wide(dst), kSize, "");
+    ASSERT_TRUE(calls.awaitKind(Report::DiskUnwritable));
+    EXPECT_FALSE(calls.awaitKind(Report::Finished, 500ms));
     engine.Stop();
-    EXPECT_EQ(calls.diskErrors().front(), DiskError::Unwritable);
-    EXPECT_EQ(calls.interruptions(), 0);
+    EXPECT_EQ(calls.count(Report::Interrupted), 0);
   }
 }
 
@@ -112,14 +111,14 @@ TEST_F(DiskFaultsTest, AFullDiskIsReportedOnceAndWaitsForTheAnswer) {
     io::Call call;
     int error;
     std::uint64_t afterBytes;
-    DiskError expected;
+    Report::Kind expected;
     std::size_t getsBeforeTheAnswer;
   };
   const Case cases[] = {
-      {"allocation, no space", io::Call::Allocate, ENOSPC, 0, DiskError::Full, 0},
-      {"allocation, quota", io::Call::Allocate, EDQUOT, 0, DiskError::Full, 0},
-      {"writes, no space", io::Call::Write, ENOSPC, 1 << 20, DiskError::Full, 3},
-      {"file cannot be created", io::Call::Open, EACCES, 0, DiskError::Unwritable, 0},
+      {"allocation, no space", io::Call::Allocate, ENOSPC, 0, Report::DiskFull, 0},
+      {"allocation, quota", io::Call::Allocate, EDQUOT, 0, Report::DiskFull, 0},
+      {"writes, no space", io::Call::Write, ENOSPC, 1 << 20, Report::DiskFull, 3},
+      {"file cannot be created", io::Call::Open, EACCES, 0, Report::DiskUnwritable, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -131,13 +130,13 @@ TEST_F(DiskFaultsTest, AFullDiskIsReportedOnceAndWaitsForTheAnswer) {
     io::fail(c.call, "/pkg.zip", c.error, c.afterBytes);
     RecordingCallbacks calls;
     Downloader engine(&calls, &calls);
-    engine.Download(server.url("/pkg.zip"), widePath(dst), kSize, "");
-    ASSERT_TRUE(calls.waitDiskError());
+    engine.Download(server.url("/pkg.zip"), wide(dst), kSize, "");
+    ASSERT_TRUE(calls.awaitKind(c.expected));
     std::this_thread::sleep_for(1s);  // room for a retry storm, were there one
-    EXPECT_EQ(calls.diskErrors(), std::vector<DiskError>{c.expected});
-    EXPECT_EQ(calls.interruptions(), 0);
+    EXPECT_EQ(calls.count(Report::DiskFull) + calls.count(Report::DiskUnwritable), 1);
+    EXPECT_EQ(calls.count(Report::Interrupted), 0);
     EXPECT_EQ(gets(), c.getsBeforeTheAnswer);
-    EXPECT_TRUE(calls.finished().empty());
+    EXPECT_TRUE(calls.keys(Report::Finished).empty());
     if (c.call == io::Call::Allocate) {
       // No sparse file stands in for space that is not there.
       std::error_code ec;
@@ -146,8 +145,8 @@ TEST_F(DiskFaultsTest, AFullDiskIsReportedOnceAndWaitsForTheAnswer) {
 
     io::reset();
     engine.Resume(true);
-    ASSERT_TRUE(calls.waitFinished());
-    EXPECT_TRUE(sameBytes(readFile(dst), readFile(source)));
+    ASSERT_TRUE(calls.awaitKind(Report::Finished));
+    EXPECT_TRUE(sameBytes(readWholeFile(dst), readWholeFile(source)));
   }
 }
 
@@ -156,10 +155,10 @@ TEST_F(DiskFaultsTest, AFileSystemWithoutAllocationGetsASparseFile) {
   io::fail(io::Call::Allocate, "/pkg.zip", EOPNOTSUPP);
   RecordingCallbacks calls;
   Downloader engine(&calls, &calls);
-  engine.Download(server.url("/pkg.zip"), widePath(dst), kSize, "");
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_TRUE(sameBytes(readFile(dst), readFile(source)));
-  EXPECT_TRUE(calls.diskErrors().empty());
+  engine.Download(server.url("/pkg.zip"), wide(dst), kSize, "");
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_TRUE(sameBytes(readWholeFile(dst), readWholeFile(source)));
+  EXPECT_EQ(calls.count(Report::DiskFull) + calls.count(Report::DiskUnwritable), 0);
 }
 
 // The same on a real volume too small for the package.
@@ -168,11 +167,11 @@ TEST_F(DiskFaultsTest, ASmallVolumeIsReportedFull) {
   if (!volume.mounted()) GTEST_SKIP() << volume.failure();
   RecordingCallbacks calls;
   Downloader engine(&calls, &calls);
-  engine.Download(server.url("/pkg.zip"), widePath(volume.file("pkg.zip")), kSize, "");
-  ASSERT_TRUE(calls.waitDiskError());
+  engine.Download(server.url("/pkg.zip"), wide(volume.file("pkg.zip")), kSize, "");
+  ASSERT_TRUE(calls.awaitKind(Report::DiskFull));
   std::this_thread::sleep_for(1s);
-  EXPECT_EQ(calls.diskErrors(), std::vector<DiskError>{DiskError::Full});
-  EXPECT_EQ(calls.interruptions(), 0);
+  EXPECT_EQ(calls.count(Report::DiskFull), 1);
+  EXPECT_EQ(calls.count(Report::Interrupted), 0);
   EXPECT_EQ(gets(), 0u);
   engine.Stop();
 }

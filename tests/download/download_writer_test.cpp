@@ -5,7 +5,8 @@
 
 #include <filesystem>
 
-#include "tests/download/file_support.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/tools.h"
 #include "tests/support/test_server.h"
 
 namespace kx {
@@ -23,11 +24,11 @@ TEST(DownloadWriter, ReusesAFileOfExactlyTheSizeAndReplacesOthers) {
     bool reused;
   };
   for (const Case c : {Case{1000, true}, Case{999, false}, Case{1001, false}}) {
-    writeFile(path, std::string(c.existing, 'k'));
-    DownloadWriter writer(widePath(path));
+    writeWholeFile(path, std::string(c.existing, 'k'));
+    DownloadWriter writer(wide(path));
     EXPECT_EQ(writer.Prepare(1000), Ok);
     writer.Close();
-    const std::string content = readFile(path);
+    const std::string content = readWholeFile(path);
     ASSERT_EQ(content.size(), 1000u) << c.existing;
     EXPECT_EQ(content == std::string(1000, 'k'), c.reused) << c.existing;
   }
@@ -38,20 +39,20 @@ TEST(DownloadWriter, NewFilesHaveTheFullSizeEitherWay) {
   for (const auto allocation : {DownloadWriter::Allocation::Fast, DownloadWriter::Allocation::WriteLastByte}) {
     const std::string path = dir.file("new.zip");
     std::filesystem::remove(path);
-    DownloadWriter writer(widePath(path), allocation);
+    DownloadWriter writer(wide(path), allocation);
     ASSERT_EQ(writer.Prepare(100000), Ok);
     EXPECT_EQ(writer.Write(5, "abc", 3), Ok);
     writer.Close();
     std::string expected(100000, '\0');
     expected.replace(5, 3, "abc");
     if (allocation == DownloadWriter::Allocation::WriteLastByte) expected.back() = '\xFF';
-    EXPECT_EQ(readFile(path), expected);
+    EXPECT_EQ(readWholeFile(path), expected);
   }
 }
 
 TEST(DownloadWriter, MissingFolderMakesEveryWriteFail) {
   TempDir dir;
-  DownloadWriter writer(widePath(dir.file("no/such/folder/pkg.zip")));
+  DownloadWriter writer(wide(dir.file("no/such/folder/pkg.zip")));
   EXPECT_EQ(writer.Prepare(10), FileStatus::Failed);
   EXPECT_NE(writer.Write(0, "x", 1), Ok);
 }
@@ -60,7 +61,7 @@ TEST(DownloadWriter, MissingFolderMakesEveryWriteFail) {
 TEST(DownloadWriter, RefusedWriteReportsFailureAndLaterWritesStillWork) {
   TempDir dir;
   const std::string path = dir.file("pkg.zip");
-  DownloadWriter writer(widePath(path));
+  DownloadWriter writer(wide(path));
   ASSERT_EQ(writer.Prepare(1 << 20), Ok);
   {
     FileSizeLimit limit(4096);
@@ -69,7 +70,7 @@ TEST(DownloadWriter, RefusedWriteReportsFailureAndLaterWritesStillWork) {
   }
   EXPECT_EQ(writer.Write(8192, "late", 4), Ok);
   writer.Close();
-  const std::string content = readFile(path);
+  const std::string content = readWholeFile(path);
   EXPECT_EQ(content.substr(0, 4), "head");
   EXPECT_EQ(content.substr(8192, 4), "late");
   EXPECT_NE(writer.Write(0, "x", 1), Ok) << "closed";

@@ -12,8 +12,9 @@
 
 #include "download/resume_record.h"
 #include "platform/system_info.h"
-#include "tests/download/file_support.h"
-#include "tests/download/recording_callbacks.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/tools.h"
+#include "tests/support/recording_callbacks.h"
 #include "tests/support/test_build_config.h"
 #include "tests/support/test_server.h"
 
@@ -41,11 +42,13 @@ class DownloaderTest : public ::testing::Test {
     writeRandomFile(source, size, 7);
     rule["file"] = source;
     server.route("/pkg.zip", rule);
-    return readFile(source);
+    return readWholeFile(source);
   }
-  void download(std::uint64_t size) { downloader->Download(server.url("/pkg.zip"), widePath(dst), size, ""); }
+  void download(std::uint64_t size) { downloader->Download(server.url("/pkg.zip"), wide(dst), size, ""); }
   void resumeAlways() {
-    calls.onInterrupted = [this] { downloader->Resume(true); };
+    calls.onReport = [this](const Report& report) {
+      if (report.kind == Report::Interrupted) downloader->Resume(true);
+    };
   }
   std::vector<nlohmann::json> gets() const {
     std::vector<nlohmann::json> result;
@@ -58,9 +61,9 @@ class DownloaderTest : public ::testing::Test {
     record.supportResume = supportResume;
     record.size = size;
     record.url = server.url("/pkg.zip");
-    record.dst = widePath(dst);
+    record.dst = wide(dst);
     record.range = std::move(segments);
-    SaveResumeRecord(widePath(dst + ".cfg"), record);
+    SaveResumeRecord(wide(dst + ".cfg"), record);
   }
 
   TestServer server;
@@ -74,12 +77,12 @@ class DownloaderTest : public ::testing::Test {
 TEST_F(DownloaderTest, SplitsIntoRangesOverVerifiedTls) {
   const std::string content = serve(1000);
   download(1000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(calls.finished(), std::vector<std::string>{dst});
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(calls.keys(Report::Finished), std::vector<std::string>{dst});
+  EXPECT_EQ(readWholeFile(dst), content);
   EXPECT_EQ(downloader->GetTaskCount(), 3);
   EXPECT_EQ(calls.bytes().back(), 1000u);
-  EXPECT_EQ(calls.byteKey(), dst);
+  EXPECT_EQ(calls.keys(Report::Bytes).back(), dst);
 
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_FALSE(requests.empty());
@@ -94,7 +97,7 @@ TEST_F(DownloaderTest, SplitsIntoRangesOverVerifiedTls) {
   EXPECT_EQ(ranges, (std::set<std::string>{"bytes=0-332", "bytes=333-665", "bytes=666-999"}));
 
   ResumeRecord record;
-  ASSERT_TRUE(LoadResumeRecord(widePath(dst + ".cfg"), record));
+  ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), record));
   ASSERT_EQ(record.range.size(), 3u);
   for (const auto& segment : record.range) EXPECT_TRUE(segment.bFinished && segment.seek == segment.length);
 }
@@ -102,8 +105,8 @@ TEST_F(DownloaderTest, SplitsIntoRangesOverVerifiedTls) {
 TEST_F(DownloaderTest, WithoutRangeSupportFetchesTheWholeFileOnce) {
   const std::string content = serve(50000, {{"ranges", false}});
   download(50000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
   EXPECT_EQ(downloader->GetTaskCount(), 1);
   const auto requests = gets();
   ASSERT_EQ(requests.size(), 1u);
@@ -114,10 +117,10 @@ TEST_F(DownloaderTest, ResumesAfterEveryDroppedConnection) {
   const std::string content = serve(2 << 20, {{"drop_after", 512 << 10}});
   resumeAlways();
   download(2 << 20);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
-  EXPECT_GE(calls.interruptions(), 3);
-  EXPECT_GE(calls.reconnections(), 1);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
+  EXPECT_GE(calls.count(Report::Interrupted), 3);
+  EXPECT_GE(calls.count(Report::Reconnected), 1);
   // Every retry continues where its segment stopped, never before it.
   std::map<std::uint64_t, std::uint64_t> lastStartByEnd;
   for (const auto& get : gets()) {
@@ -140,32 +143,32 @@ TEST_F(DownloaderTest, RetryWithoutRangesRestartsTheFile) {
   server.route("/pkg.zip", {{"responses", {whole, cut, whole}}});  // the probe, a dropped GET, a whole GET
   resumeAlways();
   download(400000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(calls.interruptions(), 1);
-  EXPECT_EQ(readFile(dst), readFile(source));
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(calls.count(Report::Interrupted), 1);
+  EXPECT_EQ(readWholeFile(dst), readWholeFile(source));
 }
 
 TEST_F(DownloaderTest, FinishedRecordReportsCompletionWithoutRequests) {
-  writeFile(dst, std::string(1000, 'k'));
+  writeWholeFile(dst, std::string(1000, 'k'));
   writeRecord(true, 1000,
               {{true, true, false, 0, 333, 333, "pkg.zip_id_0"},
                {true, true, false, 333, 333, 333, "pkg.zip_id_1"},
                {true, true, false, 666, 334, 334, "pkg.zip_id_2"}});
   download(1000);
-  ASSERT_TRUE(calls.waitFinished());
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
   EXPECT_EQ(calls.bytes(), (std::vector<std::uint64_t>{1000, 1000, 1000}));
-  EXPECT_EQ(calls.finished(), std::vector<std::string>{dst});
+  EXPECT_EQ(calls.keys(Report::Finished), std::vector<std::string>{dst});
   EXPECT_TRUE(server.requests().empty());
-  EXPECT_EQ(readFile(dst), std::string(1000, 'k'));
+  EXPECT_EQ(readWholeFile(dst), std::string(1000, 'k'));
 }
 
 TEST_F(DownloaderTest, ResumedSegmentContinuesFromItsSeek) {
   const std::string content = serve(100000);
-  writeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
+  writeWholeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
   writeRecord(true, 100000, {{false, true, false, 0, 100000, 1000, "pkg.zip_id_0"}});
   download(100000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_EQ(requests.size(), 1u);  // the record is trusted: no probe
   EXPECT_EQ(requests[0]["range"], "bytes=1000-99999");
@@ -174,12 +177,12 @@ TEST_F(DownloaderTest, ResumedSegmentContinuesFromItsSeek) {
 // A crash can leave a range written to its end but not yet marked finished.
 TEST_F(DownloaderTest, RangeWrittenToItsEndIsNotAskedForAgain) {
   const std::string content = serve(100000);
-  writeFile(dst, content.substr(0, 50000) + std::string(50000, '\0'));
+  writeWholeFile(dst, content.substr(0, 50000) + std::string(50000, '\0'));
   writeRecord(true, 100000,
               {{false, true, false, 0, 50000, 50000, "pkg.zip_id_0"}, {false, true, false, 50000, 50000, 0, "pkg.zip_id_1"}});
   download(100000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0]["range"], "bytes=50000-99999");
@@ -189,13 +192,13 @@ TEST_F(DownloaderTest, RangeWrittenToItsEndIsNotAskedForAgain) {
 // which must not land at the segment's offset.
 TEST_F(DownloaderTest, WholeBodyWhereARangeWasAskedIsRefused) {
   const std::string content = serve(100000, {{"ranges", false}});
-  writeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
+  writeWholeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
   writeRecord(true, 100000, {{false, true, false, 0, 100000, 1000, "pkg.zip_id_0"}});
   download(100000);
-  ASSERT_TRUE(calls.waitInterrupted());
+  ASSERT_TRUE(calls.awaitCount(Report::Interrupted, 1));
   downloader->Stop();
-  EXPECT_TRUE(calls.finished().empty());
-  EXPECT_EQ(readFile(dst), content.substr(0, 1000) + std::string(99000, '\0'));
+  EXPECT_TRUE(calls.keys(Report::Finished).empty());
+  EXPECT_EQ(readWholeFile(dst), content.substr(0, 1000) + std::string(99000, '\0'));
 }
 
 TEST_F(DownloaderTest, UnusableRecordsArePlannedAfresh) {
@@ -213,15 +216,15 @@ TEST_F(DownloaderTest, UnusableRecordsArePlannedAfresh) {
   };
   for (const Case& c : cases) {
     std::filesystem::remove(dst);
-    if (c.destinationPresent) writeFile(dst, std::string(30000, '\0'));
+    if (c.destinationPresent) writeWholeFile(dst, std::string(30000, '\0'));
     writeRecord(c.supportResume, 30000, c.segments);
     server.reset();
     server.route("/pkg.zip", {{"file", source}});
     RecordingCallbacks fresh;
     Downloader engine(&fresh, &fresh);
-    engine.Download(server.url("/pkg.zip"), widePath(dst), 30000, "");
-    ASSERT_TRUE(fresh.waitFinished()) << c.name;
-    EXPECT_EQ(readFile(dst), content) << c.name;
+    engine.Download(server.url("/pkg.zip"), wide(dst), 30000, "");
+    ASSERT_TRUE(fresh.awaitKind(Report::Finished)) << c.name;
+    EXPECT_EQ(readWholeFile(dst), content) << c.name;
     EXPECT_EQ(server.requestsFor("/pkg.zip").front()["method"], "HEAD") << c.name;
     EXPECT_EQ(engine.GetTaskCount(), 3) << c.name;
   }
@@ -233,27 +236,27 @@ TEST_F(DownloaderTest, StalledTransferEndsThroughTheLowSpeedLimit) {
   serve(1 << 20, {{"stall_after", 1}, {"stall_seconds", 60}});
   const auto started = std::chrono::steady_clock::now();
   download(1 << 20);
-  ASSERT_TRUE(calls.waitInterrupted(1, 10s));
+  ASSERT_TRUE(calls.awaitCount(Report::Interrupted, 1, 10s));
   EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
   downloader->Stop();
-  EXPECT_TRUE(calls.finished().empty());
+  EXPECT_TRUE(calls.keys(Report::Finished).empty());
 }
 
 // A disk that refuses the data must end in an interruption, never in a file reported complete.
 TEST_F(DownloaderTest, RefusedWritesAreAnInterruption) {
   const std::string content = serve(4 << 20);
-  writeFile(dst, std::string(4 << 20, '\0'));  // already at full size: nothing needs to grow it
+  writeWholeFile(dst, std::string(4 << 20, '\0'));  // already at full size: nothing needs to grow it
   {
     FileSizeLimit limit(1 << 20);
     download(4 << 20);
     // Every segment meets the limit; the first one only after writing a quarter of the file.
-    ASSERT_TRUE(calls.waitInterrupted(3));
+    ASSERT_TRUE(calls.awaitCount(Report::Interrupted, 3));
     downloader->Resume(false);
     downloader->Stop();
   }
-  EXPECT_TRUE(calls.finished().empty());
+  EXPECT_TRUE(calls.keys(Report::Finished).empty());
   ResumeRecord record;
-  ASSERT_TRUE(LoadResumeRecord(widePath(dst + ".cfg"), record));
+  ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), record));
   for (const auto& segment : record.range) {
     EXPECT_FALSE(segment.bFinished);
     if (segment.seek > 0) {
@@ -264,8 +267,8 @@ TEST_F(DownloaderTest, RefusedWritesAreAnInterruption) {
   // Once the disk takes data again the same record finishes the file.
   resumeAlways();
   download(4 << 20);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
 }
 
 // An error answer, or a server the build does not trust, is an interruption;
@@ -284,12 +287,12 @@ TEST_F(DownloaderTest, FailedRequestsAreInterruptionsThatStopEnds) {
     setExtraCaFile(c.caFile);
     RecordingCallbacks fresh;
     Downloader engine(&fresh, &fresh);
-    engine.Download(server.url("/pkg.zip"), widePath(dir.file(std::string(c.name) + ".zip")), 1000, "");
-    ASSERT_TRUE(fresh.waitInterrupted()) << c.name;
+    engine.Download(server.url("/pkg.zip"), wide(dir.file(std::string(c.name) + ".zip")), 1000, "");
+    ASSERT_TRUE(fresh.awaitCount(Report::Interrupted, 1)) << c.name;
     const auto stopping = std::chrono::steady_clock::now();
     engine.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2s) << c.name;
-    EXPECT_TRUE(fresh.finished().empty()) << c.name;
+    EXPECT_TRUE(fresh.keys(Report::Finished).empty()) << c.name;
   }
 }
 
@@ -335,26 +338,28 @@ TEST_F(DownloaderTest, RecordsThatDoNotDescribeThisDownloadArePlannedAfresh) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(dst);
     std::filesystem::remove(other);
-    writeFile(dst, std::string(static_cast<std::size_t>(c.size), 'o'));
+    writeWholeFile(dst, std::string(static_cast<std::size_t>(c.size), 'o'));
     const nlohmann::json record = {{"supportResume", true}, {"size", c.size}, {"url", c.url},
                                    {"dst", c.dst},          {"range", c.range}};
-    writeFile(dst + ".cfg", record.dump());
+    writeWholeFile(dst + ".cfg", record.dump());
     server.reset();
     server.route("/pkg.zip", {{"file", source}});
     RecordingCallbacks fresh;
-    fresh.onInterrupted = [] { ADD_FAILURE() << "the old plan was used"; };
+    fresh.onReport = [](const Report& report) {
+      if (report.kind == Report::Interrupted) ADD_FAILURE() << "the old plan was used";
+    };
     Downloader engine(&fresh, &fresh);
-    engine.Download(url, widePath(dst), 30000, "");
-    ASSERT_TRUE(fresh.waitFinished(10s));
+    engine.Download(url, wide(dst), 30000, "");
+    ASSERT_TRUE(fresh.awaitKind(Report::Finished, 10s));
     engine.Stop();
-    EXPECT_TRUE(sameBytes(readFile(dst), content));
+    EXPECT_TRUE(sameBytes(readWholeFile(dst), content));
     EXPECT_EQ(server.requestsFor("/pkg.zip").front()["method"], "HEAD");
     EXPECT_FALSE(std::filesystem::exists(other));
     ResumeRecord planned;
-    ASSERT_TRUE(LoadResumeRecord(widePath(dst + ".cfg"), planned));
+    ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), planned));
     EXPECT_EQ(planned.size, 30000u);
     EXPECT_EQ(planned.url, url);
-    EXPECT_EQ(planned.dst, widePath(dst));
+    EXPECT_EQ(planned.dst, wide(dst));
   }
 }
 
@@ -364,17 +369,17 @@ TEST_F(DownloaderTest, PartialAnswersForAnotherRangeAreRefused) {
   for (const char* fault : {"shift", "shorter", "longer", "missing"}) {
     SCOPED_TRACE(fault);
     // The second range is done; the first, still empty, is asked for.
-    writeFile(dst, std::string(50000, '\0') + content.substr(50000));
+    writeWholeFile(dst, std::string(50000, '\0') + content.substr(50000));
     writeRecord(true, 100000,
                 {{false, true, false, 0, 50000, 0, "pkg.zip_id_0"}, {true, true, false, 50000, 50000, 50000, "pkg.zip_id_1"}});
     server.route("/pkg.zip", {{"file", source}, {"range_fault", fault}});
     RecordingCallbacks fresh;
     Downloader engine(&fresh, &fresh);
-    engine.Download(server.url("/pkg.zip"), widePath(dst), 100000, "");
-    ASSERT_TRUE(fresh.waitInterrupted());
+    engine.Download(server.url("/pkg.zip"), wide(dst), 100000, "");
+    ASSERT_TRUE(fresh.awaitKind(Report::Interrupted));
     engine.Stop();
-    EXPECT_TRUE(fresh.finished().empty());
-    EXPECT_TRUE(sameBytes(readFile(dst), std::string(50000, '\0') + content.substr(50000)));
+    EXPECT_TRUE(fresh.keys(Report::Finished).empty());
+    EXPECT_TRUE(sameBytes(readWholeFile(dst), std::string(50000, '\0') + content.substr(50000)));
     EXPECT_EQ(server.requestsFor("/pkg.zip").back()["range"], "bytes=0-49999");
   }
 }
@@ -386,9 +391,9 @@ TEST_F(DownloaderTest, AProbeLostInTransportIsRetried) {
   server.route("/pkg.zip", {{"responses", {{{"reset_connection", true}}, {{"file", source}}}}});
   resumeAlways();
   download(1000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_TRUE(sameBytes(readFile(dst), content));
-  EXPECT_EQ(calls.interruptions(), 1);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_TRUE(sameBytes(readWholeFile(dst), content));
+  EXPECT_EQ(calls.count(Report::Interrupted), 1);
   EXPECT_EQ(downloader->GetTaskCount(), 3);
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_GE(requests.size(), 2u);
@@ -416,7 +421,7 @@ TEST_F(DownloaderTest, AFileChangedOnTheServerBetweenRunsIsFetchedAnew) {
     std::filesystem::remove(dst);
     std::filesystem::remove(dst + ".cfg");
     writeRandomFile(source, 300000, 7);
-    const std::string first = readFile(source);
+    const std::string first = readWholeFile(source);
     nlohmann::json rule = c.before;
     rule["file"] = source;
     rule["drop_after"] = 60000;
@@ -425,15 +430,15 @@ TEST_F(DownloaderTest, AFileChangedOnTheServerBetweenRunsIsFetchedAnew) {
     {
       RecordingCallbacks run;
       Downloader engine(&run, &run);
-      engine.Download(server.url("/pkg.zip"), widePath(dst), 300000, "");
-      ASSERT_TRUE(run.waitInterrupted(3));
+      engine.Download(server.url("/pkg.zip"), wide(dst), 300000, "");
+      ASSERT_TRUE(run.awaitCount(Report::Interrupted, 3));
       engine.Stop();
     }
     ResumeRecord partial;
-    ASSERT_TRUE(LoadResumeRecord(widePath(dst + ".cfg"), partial));
+    ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), partial));
 
     if (c.changed) writeRandomFile(source, 300000, 8);
-    const std::string expected = readFile(source);
+    const std::string expected = readWholeFile(source);
     ASSERT_EQ(c.changed, expected != first);
     rule = c.after;
     rule["file"] = source;
@@ -441,11 +446,13 @@ TEST_F(DownloaderTest, AFileChangedOnTheServerBetweenRunsIsFetchedAnew) {
     server.route("/pkg.zip", rule);
     RecordingCallbacks run;
     Downloader engine(&run, &run);
-    run.onInterrupted = [&engine] { engine.Resume(true); };
-    engine.Download(server.url("/pkg.zip"), widePath(dst), 300000, "");
-    ASSERT_TRUE(run.waitFinished());
+    run.onReport = [&engine](const Report& report) {
+      if (report.kind == Report::Interrupted) engine.Resume(true);
+    };
+    engine.Download(server.url("/pkg.zip"), wide(dst), 300000, "");
+    ASSERT_TRUE(run.awaitKind(Report::Finished));
     engine.Stop();
-    EXPECT_TRUE(sameBytes(readFile(dst), expected));
+    EXPECT_TRUE(sameBytes(readWholeFile(dst), expected));
     // Every range is asked for on the condition that the file is still the one planned for.
     const std::string validator = c.after.begin().value().get<std::string>();
     bool resumedSomewhere = false;
@@ -480,7 +487,7 @@ TEST_F(DownloaderTest, StopWaitsForTheFileCompletionReport) {
   } gated;
   serve(1000);
   Downloader engine(&gated, &gated);
-  engine.Download(server.url("/pkg.zip"), widePath(dst), 1000, "");
+  engine.Download(server.url("/pkg.zip"), wide(dst), 1000, "");
   {
     std::unique_lock lock(gated.gateLock);
     ASSERT_TRUE(gated.gateChanged.wait_for(lock, 20s, [&] { return gated.entered; }));
@@ -511,7 +518,7 @@ TEST_F(DownloaderTest, StopSavesTheRecord) {
   ASSERT_FALSE(calls.bytes().empty());
   downloader->Stop();
   ResumeRecord record;
-  ASSERT_TRUE(LoadResumeRecord(widePath(dst + ".cfg"), record));
+  ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), record));
   ASSERT_EQ(record.range.size(), 1u);
   EXPECT_GT(record.range[0].seek, 0u);
   EXPECT_LT(record.range[0].seek, size / 100);

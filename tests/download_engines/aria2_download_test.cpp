@@ -16,9 +16,10 @@
 #include "download/resume_record.h"
 #include "platform/current_directory.h"
 #include "platform/volume.h"
-#include "tests/download_engines/recording_callbacks.h"
+#include "tests/support/recording_callbacks.h"
 #include "tests/support/small_volume.h"
 #include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx {
 namespace {
@@ -26,7 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Report;
 
-using test::contents;
+using test::readWholeFile;
 using test::wide;
 
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
@@ -155,7 +156,7 @@ TEST_F(Aria2Transfer, CompletesWithProgressArrivingWhileItRuns) {
   ASSERT_EQ(finals.size(), 1u);
   ASSERT_EQ(finals[0].kind, Report::Finished);
   EXPECT_EQ(finals[0].key, destination);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   EXPECT_FALSE(exists(destination + ".aria2"));
   EXPECT_EQ(engine.GetTaskCount(), 1);  // stays set until Stop
 
@@ -181,9 +182,9 @@ TEST_F(Aria2Transfer, AFileThatIsNotOursIsMovedAsideNotDeleted) {
   const auto finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 1u);
   EXPECT_EQ(finals[0].kind, Report::Finished);
-  EXPECT_TRUE(contents(destination) == contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   EXPECT_EQ(server.requestsFor("/pkg.zip").back()["range"], nullptr);
-  EXPECT_EQ(contents(files.file("pkg (1).zip")), std::string(1000, 'x'));
+  EXPECT_EQ(readWholeFile(files.file("pkg (1).zip")), std::string(1000, 'x'));
 }
 
 // A file the segmented downloader left half-done is its to continue: aria2
@@ -191,7 +192,7 @@ TEST_F(Aria2Transfer, AFileThatIsNotOursIsMovedAsideNotDeleted) {
 // segmented downloader. A record that describes another download is stale and
 // goes with the file it describes.
 TEST_F(Aria2Transfer, ASegmentedDownloadIsLeftToTheSegmentedDownloader) {
-  const std::string partial = contents(source).substr(0, 2'000'000) + std::string(1'000'000, '\0');
+  const std::string partial = readWholeFile(source).substr(0, 2'000'000) + std::string(1'000'000, '\0');
   const auto writeRecord = [&](const std::string& url) {
     ResumeRecord record;
     record.supportResume = true;
@@ -211,7 +212,7 @@ TEST_F(Aria2Transfer, ASegmentedDownloadIsLeftToTheSegmentedDownloader) {
     const auto finals = callbacks.awaitFinal();
     ASSERT_EQ(finals.size(), 1u);
     EXPECT_EQ(finals[0].kind, Report::EngineFailed);
-    EXPECT_TRUE(contents(destination) == partial);
+    EXPECT_TRUE(readWholeFile(destination) == partial);
     EXPECT_TRUE(exists(destination + ".cfg"));
     EXPECT_TRUE(server.requestsFor("/pkg.zip").empty());
   }
@@ -222,7 +223,7 @@ TEST_F(Aria2Transfer, ASegmentedDownloadIsLeftToTheSegmentedDownloader) {
   const auto finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 2u);
   EXPECT_EQ(finals[1].kind, Report::Finished);
-  EXPECT_TRUE(contents(destination) == contents(source));
+  EXPECT_TRUE(readWholeFile(destination) == readWholeFile(source));
   EXPECT_FALSE(exists(destination + ".cfg"));
 }
 
@@ -256,7 +257,7 @@ TEST_F(Aria2Transfer, ACutConnectionInterruptsAndResumeCompletes) {
   finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 2u);
   ASSERT_EQ(finals[1].kind, Report::Finished);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   EXPECT_FALSE(exists(destination + ".aria2"));
   EXPECT_GT(server.requestsFor("/pkg.zip").size(), before);
 }
