@@ -10,7 +10,10 @@
 #include "common/build_config.h"
 #include "common/strings.h"
 #include "common/thread_pool.h"
+#include "download/destination.h"
 #include "download/output_lines.h"
+#include "download/resume_record.h"
+#include "download/verification.h"
 #include "platform/codepage.h"
 #include "platform/debug_output.h"
 #include "platform/subprocess.h"
@@ -22,6 +25,9 @@ namespace {
 
 // aria2 reads at most this much per call, leaving room for a terminating zero.
 constexpr std::size_t kReadChunk = 511;
+
+// aria2's exit status when the disk had no room for the download.
+constexpr int kAria2NotEnoughDiskSpace = 9;
 
 // The job a pool thread is running, so that a callback which restarts or
 // destroys its own engine does not wait for itself.
@@ -69,9 +75,9 @@ std::uint32_t speedFrom(const std::string& number, const std::string& unit) {
   return speed >= top ? std::numeric_limits<std::uint32_t>::max() : static_cast<std::uint32_t>(speed);
 }
 
-bool controlFileExists(const std::string& narrowPath) {
+bool controlFileExists(const std::wstring& path) {
   std::error_code ec;
-  return std::filesystem::exists(narrowPath + ".aria2", ec);
+  return std::filesystem::exists(platform::wideToFileSystem(Aria2ControlFilePath(path)), ec);
 }
 
 }  // namespace
@@ -113,10 +119,12 @@ void CAria2Download::Download(const std::string& url, const std::wstring& path, 
     const int own = currentJobOf == this ? 1 : 0;
     jobEnded_.wait(lock, [&] { return activeJobs_ <= own; });
     url_ = platform::fileSystemToWide(url);
+    narrowUrl_ = url;
     path_ = path;
     narrowPath_ = platform::wideToFileSystem(path);
     size_ = size;
     completed_ = false;
+    diskFull_ = false;
     stopRequested_ = false;
     ++activeJobs_;
   }
@@ -151,12 +159,35 @@ std::int32_t CAria2Download::RunAria2(void*) {
   return 0;
 }
 
-void CAria2Download::transfer() {
+bool CAria2Download::clearDestination() {
   // aria2 continues an existing file as the prefix of the download unless its
-  // control file says otherwise; a file without one is stale.
-  std::error_code ec;
-  if (std::filesystem::exists(narrowPath_, ec) && !controlFileExists(narrowPath_))
-    std::filesystem::remove(narrowPath_, ec);
+  // control file says otherwise, so nothing else may stay in its way; but no
+  // file is deleted that is not ours to delete.
+  switch (InspectDestination(path_, narrowUrl_, size_)) {
+    case DestinationState::Complete:
+    case DestinationState::Unfinished:
+      // The segmented downloader's file: aria2 would start it over. Left as it
+      // is, it makes this run fail, and the next engine continues it.
+      return false;
+    case DestinationState::Foreign:
+      return MoveAside(path_).has_value();
+    case DestinationState::Stale:
+      RemoveDownloadedFile(path_);
+      return true;
+    case DestinationState::Absent: {
+      // A record left without its file would describe aria2's new bytes wrongly.
+      std::error_code ec;
+      std::filesystem::remove(platform::wideToFileSystem(ResumeRecordPath(path_)), ec);
+      return true;
+    }
+    case DestinationState::Aria2Unfinished:
+      return true;
+  }
+  return true;
+}
+
+void CAria2Download::transfer() {
+  if (!clearDestination()) return;
 
   const std::wstring commandLine = aria2CommandLine(path_, url_);
   platform::debugOutput(platform::wideToFileSystem(commandLine) + "\n");
@@ -185,7 +216,7 @@ void CAria2Download::transfer() {
     lines.feed(buffer, n, [this](const std::string& line) { ParseAria2Line(line); });
   }
   if (stopRequested_) child->kill();
-  child->wait();
+  diskFull_ = child->wait() == kAria2NotEnoughDiskSpace;
   std::lock_guard<std::mutex> lock(jobLock_);
   child_ = nullptr;
 }
@@ -197,7 +228,9 @@ void CAria2Download::report() {
     installCallback_->OnFinished(path);
   } else if (!stateCallback_) {
     return;
-  } else if (!controlFileExists(narrowPath_)) {
+  } else if (diskFull_) {
+    stateCallback_->OnDiskError(DiskError::Full);  // no lost connection: retrying would fill the disk again
+  } else if (!controlFileExists(path_)) {
     stateCallback_->OnEngineFailed();  // aria2 never began the file
   } else {
     stateCallback_->OnInterrupted();  // a partial file that -c continues

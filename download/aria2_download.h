@@ -4,6 +4,9 @@
 // output read through a pipe, its summary lines turned into OnProgress and its
 // completion message into OnFinished. aria2 keeps its own resume state in the
 // control file (destination + ".aria2"); the engine only asks whether it exists.
+// A file at the destination that aria2 cannot continue is never deleted
+// unless it is a stale download of ours: the user's moves aside, and one the
+// segmented downloader left is left to it.
 
 #include <atomic>
 #include <condition_variable>
@@ -45,18 +48,22 @@ class CAria2Download final : public IDownload {
 
  private:
   std::int32_t RunAria2(void* unused);
+  // Readies the destination for aria2; false when the file is not aria2's to continue.
+  bool clearDestination();
   void transfer();
   void report();
 
   IDownloadCallBack* const installCallback_;
   IDownloadStateCallBack* const stateCallback_;
   std::wstring url_;
+  std::string narrowUrl_;
   std::wstring path_;
   std::string narrowPath_;
   std::uint64_t size_ = 0;
   std::atomic<bool> running_{false};
   std::atomic<bool> stopRequested_{false};
   bool completed_ = false;
+  bool diskFull_ = false;  // aria2 ended for want of disk space
 
   std::mutex jobLock_;
   std::condition_variable jobEnded_;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,7 +30,13 @@ class Downloader : public IDownload, public IDownloadCallBack {
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
+  // Returns at once; a thread of the run asks the server about the file, plans
+  // or resumes, prepares the file and starts the segment threads. A server
+  // that cannot be reached is an interruption, a disk that cannot take the
+  // file a disk error; either waits for Resume and then tries again.
   void Download(const std::string& url, const std::wstring& path, std::uint64_t size, const std::string& md5) override;
+  // Ends the run: joins every thread of it, including the one that reports a
+  // completed file, and saves the record.
   void Stop() override;
   void Resume(bool resume) override;
   std::int32_t GetTaskCount() override;
@@ -47,14 +54,25 @@ class Downloader : public IDownload, public IDownloadCallBack {
     ResumeSegment* segment;
   };
 
-  ResumeRecord PlanOrResume(const std::string& url, const std::wstring& path, std::uint64_t size);
+  void StartRun(const std::string& url, const std::wstring& path, std::uint64_t size);
+  // The record to continue, or a fresh plan (already saved); nothing when the
+  // server could not be asked about the file.
+  std::optional<ResumeRecord> PlanOrResume(const std::string& url, const std::wstring& path, std::uint64_t size);
+  void StartSegments(const std::string& url);
   void SegmentLoop(std::string url, WorkerSlot* slot);
   ResumeSegment BeginAttempt(WorkerSlot* slot);
   void MarkFailed(WorkerSlot* slot);
-  bool WaitBeforeRetry(std::uint64_t resumeGeneration);
+  std::uint64_t CurrentGeneration();
+  // After an interruption: the first wave waits for an answer, later ones
+  // retry on the answer already given.
+  bool WaitBeforeRetry(std::uint64_t generation);
+  // After a disk error: always waits for a new answer.
+  void ReportDiskError(DiskError error);
+  bool WaitForAnswer(std::uint64_t generation);
   void SaveResumeRecord();
   void EndRun();
 
+  std::thread starter;  // asks, plans, prepares and starts the segments of a run
   std::mutex workersLock;
   std::vector<std::unique_ptr<WorkerSlot>> workers;
   std::thread finisher;
@@ -74,6 +92,7 @@ class Downloader : public IDownload, public IDownloadCallBack {
   std::atomic<bool> waitedOnce{false};
   std::atomic<bool> resumeAllowed{false};
   std::uint64_t resumeGeneration = 0;  // counts Resume calls, under waitLock
+  std::atomic<bool> diskErrorReported{false};  // one report until the next Resume
   IDownloadStateCallBack* stateCallback;
   std::atomic<std::int32_t> failedSegments{0};
   std::atomic<std::int32_t> taskCount{0};

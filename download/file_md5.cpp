@@ -3,12 +3,10 @@
 #include <openssl/evp.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "platform/random_access_file.h"
 
 namespace kx {
 
@@ -24,17 +22,19 @@ struct DigestContextFree {
 }  // namespace
 
 std::optional<std::string> FileMd5(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(platform::wideToFileSystem(path)), std::ios::binary);
-  if (!in) return std::nullopt;
+  platform::RandomAccessFile file;
+  if (file.open(path, platform::RandomAccessFile::Mode::ReadOnly) != platform::FileStatus::Ok) return std::nullopt;
   const std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
   if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) return std::nullopt;
   std::vector<char> buffer(kReadBlockBytes);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const std::streamsize got = in.gcount();
-    if (got > 0 && EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got)) != 1) return std::nullopt;
+  std::uint64_t offset = 0;
+  for (;;) {
+    const std::int64_t got = file.readAt(offset, buffer.data(), buffer.size());
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got)) != 1) return std::nullopt;
+    offset += static_cast<std::uint64_t>(got);
   }
-  if (in.bad()) return std::nullopt;
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;

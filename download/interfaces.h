@@ -11,6 +11,12 @@
 
 namespace kx {
 
+// Why the destination refused a download (OnDiskError).
+enum class DiskError : std::int32_t {
+  Full,        // no space left on the volume, or the user's quota is used up
+  Unwritable,  // the file cannot be created, allocated, written or flushed for another reason
+};
+
 class IDownload {
  public:
   // Destroying an engine stops it.
@@ -52,6 +58,10 @@ class IDownloadStateCallBack {
   virtual void OnRetry() = 0;
   // The engine cannot do the job at all.
   virtual void OnEngineFailed() {}
+  // The destination cannot take the download. Trying the transfer again cannot
+  // help, so this is no interruption: the engine waits for Resume (true once
+  // there is room, false to give up).
+  virtual void OnDiskError(DiskError) {}
 };
 
 class ITaskCallback {
@@ -64,6 +74,11 @@ class ITaskCallback {
   virtual void OnInstallFinished() = 0;
   // A downloaded package failed its MD5 check; `url` is the first such package's URL.
   virtual void OnCheckFileError(const std::string& url) = 0;
+  // The download stopped because of the disk. `freeBytes` is the space left on
+  // the volume of the installation folder, `requiredBytes` the space the
+  // installation needs (the figures of the space report). Nothing is retried
+  // until the person has made room and asks for it.
+  virtual void OnDiskError(DiskError error, std::uint64_t freeBytes, std::uint64_t requiredBytes) = 0;
 };
 
 }  // namespace kx

@@ -1,5 +1,6 @@
 #include "download/record_saver.h"
 
+#include "download/download_writer.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
 
@@ -16,15 +17,15 @@ RecordSaver::~RecordSaver() {
   thread_.join();
 }
 
-void RecordSaver::Save(const std::wstring& path, std::string text) {
+void RecordSaver::Save(const std::wstring& path, std::string text, std::shared_ptr<DownloadWriter> data) {
   {
     std::lock_guard guard(lock_);
-    queued_ = Snapshot{path, std::move(text)};
+    queued_ = Snapshot{path, std::move(text), std::move(data)};
   }
   changed_.notify_all();
 }
 
-void RecordSaver::Flush() {
+void RecordSaver::WaitUntilWritten() {
   std::unique_lock lock(lock_);
   changed_.wait(lock, [this] { return !queued_ && !writing_; });
 }
@@ -38,8 +39,10 @@ void RecordSaver::loop() {
     queued_.reset();
     writing_ = true;
     lock.unlock();
-    // A failed save is not reported: the next one tries again.
-    platform::writeFileAtomically(platform::wideToFileSystem(snapshot.path), snapshot.text);
+    // The snapshot was taken after the bytes it counts were written, so a
+    // flush now covers them. A failed save is not reported: the next one tries again.
+    if (!snapshot.data || snapshot.data->Flush())
+      platform::writeFileAtomically(platform::wideToFileSystem(snapshot.path), snapshot.text);
     lock.lock();
     writing_ = false;
     changed_.notify_all();

@@ -3,11 +3,12 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
 
 #include "common/strings.h"
-#include "platform/codepage.h"
 #include "platform/atomic_file.h"
+#include "platform/codepage.h"
 
 namespace kx {
 
@@ -34,6 +35,7 @@ bool boolean(const json& object, const char* key) {
 std::uint64_t number(const json& object, const char* key) {
   const json& value = field(object, key);
   if (!value.is_number()) throw std::runtime_error(std::string("not a number: ") + key);
+  if (value.get<double>() < 0) throw std::runtime_error(std::string("negative: ") + key);
   return value.get<std::uint64_t>();
 }
 
@@ -49,6 +51,7 @@ ResumeRecord parse(const json& document) {
   record.size = number(document, "size");
   record.url = text(document, "url");
   record.dst = fromUtf8(text(document, "dst"));
+  if (document.contains("validator")) record.validator = text(document, "validator");
   const auto range = document.find("range");
   if (range == document.end()) return record;
   if (!range->is_array()) throw std::runtime_error("range is not an array");
@@ -79,11 +82,12 @@ std::string ResumeRecordText(const ResumeRecord& record) {
                      {"seek", segment.seek},
                      {"tmp", idToUtf8(segment.tmp)}});
   }
-  const json document = {{"supportResume", record.supportResume},
-                         {"size", record.size},
-                         {"url", record.url},
-                         {"dst", toUtf8(record.dst)},
-                         {"range", std::move(range)}};
+  json document = {{"supportResume", record.supportResume},
+                   {"size", record.size},
+                   {"url", record.url},
+                   {"dst", toUtf8(record.dst)},
+                   {"range", std::move(range)}};
+  if (!record.validator.empty()) document["validator"] = record.validator;
   return document.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -104,6 +108,24 @@ bool LoadResumeRecord(const std::wstring& recordPath, ResumeRecord& record) {
   } catch (const std::exception&) {
     return false;
   }
+}
+
+bool ResumeRecordFits(const ResumeRecord& record, const std::string& url, const std::wstring& path,
+                      std::uint64_t size) {
+  if (!record.supportResume || record.url != url || record.dst != path || record.size != size || record.range.empty())
+    return false;
+  std::uint64_t next = 0;
+  std::set<std::string> ids;
+  for (const ResumeSegment& segment : record.range) {
+    if (!segment.bRange || segment.start != next || segment.length > size - next) return false;
+    if (segment.seek > segment.length || (segment.bFinished && segment.seek != segment.length)) return false;
+    if (!ids.insert(segment.tmp).second) return false;
+    next += segment.length;
+  }
+  if (next != size) return false;
+  std::error_code ec;
+  const std::uintmax_t actual = std::filesystem::file_size(platform::wideToFileSystem(path), ec);
+  return !ec && actual == size;
 }
 
 }  // namespace kx

@@ -16,14 +16,24 @@ namespace kx {
 
 class DownloadWriter;
 
+// How one transfer attempt of a segment ended.
+enum class SegmentOutcome {
+  Done,      // the segment is complete, or the worker was aborted: no further attempt
+  Failed,    // the connection, the server's answer or a write failed: worth another attempt
+  DiskFull,  // the disk has no room for the data: another attempt needs room first
+};
+
 class SegmentWorker {
  public:
-  // `callback` hears OnTaskStart, OnBytes (each written block) and OnFinished, keyed by segment id.
-  SegmentWorker(IDownloadCallBack* callback, std::shared_ptr<DownloadWriter> writer);
+  // `callback` hears OnTaskStart, OnBytes (each written block) and OnFinished,
+  // keyed by segment id. `fileSize` is the size of the whole file, which every
+  // partial answer must state; `validator`, when not empty, makes every range
+  // request conditional on the file being still the one it names.
+  SegmentWorker(IDownloadCallBack* callback, std::shared_ptr<DownloadWriter> writer, std::uint64_t fileSize,
+                std::string validator);
 
-  // One transfer attempt for `segment`, continuing from its seek. True when the
-  // segment needs no further attempt: it is complete, or the worker was aborted.
-  bool Run(const std::string& url, const ResumeSegment& segment);
+  // One transfer attempt for `segment`, continuing from its seek.
+  SegmentOutcome Run(const std::string& url, const ResumeSegment& segment);
 
   // Ends the running transfer promptly and closes the shared file.
   void Abort();
@@ -31,7 +41,8 @@ class SegmentWorker {
  private:
   static size_t WriteCallback(char* data, size_t size, size_t count, void* worker);
   static int ProgressCallback(void* worker, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
-  bool configure(CURL* curl);
+  bool configure(CURL* curl, curl_slist*& headers);
+  bool answerFits();
   size_t receive(const char* data, size_t length);
   bool flush();
   bool complete() const { return segment_.seek >= segment_.length; }
@@ -42,10 +53,13 @@ class SegmentWorker {
   std::string url_;
   std::shared_ptr<DownloadWriter> writer_;
   IDownloadCallBack* callback_;
+  const std::uint64_t fileSize_;
+  const std::string validator_;
   ResumeSegment segment_;
   std::atomic<bool> aborted_{false};
   CURL* transfer_ = nullptr;  // the running request, for its status
-  bool statusChecked_ = false;
+  bool answerChecked_ = false;
+  bool diskFull_ = false;
   // Received bytes not yet written; they belong at start + seek. Writing whole
   // pieces of this size instead of libcurl's 16 KiB blocks keeps the shared
   // file and the progress lock free most of the time.

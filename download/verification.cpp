@@ -21,9 +21,14 @@ void removeIfPresent(const std::wstring& path) {
 
 }  // namespace
 
-bool VerifyFileMd5(const std::wstring& path, const std::string& expected) {
+FileCheck CheckFileMd5(const std::wstring& path, const std::string& expected) {
   const std::optional<std::string> actual = FileMd5(path);
-  return actual && *actual == asciiLower(expected);
+  if (!actual) return FileCheck::Unreadable;
+  return *actual == asciiLower(expected) ? FileCheck::Match : FileCheck::Mismatch;
+}
+
+bool VerifyFileMd5(const std::wstring& path, const std::string& expected) {
+  return CheckFileMd5(path, expected) == FileCheck::Match;
 }
 
 void RemoveDownloadedFile(const std::wstring& localPath) {

@@ -9,6 +9,15 @@
 
 namespace kx {
 
+enum class FileCheck {
+  Match,
+  Mismatch,    // the file was read whole and its digest differs: it is damaged
+  Unreadable,  // the file could not be opened or read: nothing is known of its bytes
+};
+
+// Compares the file's digest with `expected`, ignoring letter case.
+FileCheck CheckFileMd5(const std::wstring& path, const std::string& expected);
+
 // Whether the file's digest equals `expected`, ignoring letter case.
 bool VerifyFileMd5(const std::wstring& path, const std::string& expected);
 

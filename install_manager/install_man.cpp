@@ -18,6 +18,10 @@ InstallMan::~InstallMan() {
     cancelAndWake();
     workerThread.join();
   }
+  // An engine's threads report here until the engine is gone (a completed file
+  // still being reported, say): it goes first, while the locks and fields
+  // those reports use are whole.
+  engine.reset();
 }
 
 EndpointRow InstallMan::getEndpointRow(const std::string& key) {

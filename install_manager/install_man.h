@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "download/destination.h"
 #include "download/interfaces.h"
 #include "download/package_entry.h"
 #include "install_manager/endpoints.h"
@@ -50,7 +51,8 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
 
   // Builds the first engine with `builder`; tests hand in fakes.
   explicit InstallMan(EngineBuilder builder = buildEngine);
-  // Stops a worker that is still running, so no thread outlives the manager.
+  // Stops a worker that is still running and then the engine, so no thread
+  // outlives the manager and no engine reports to a manager half destroyed.
   ~InstallMan() override;
   InstallMan(const InstallMan&) = delete;
   InstallMan& operator=(const InstallMan&) = delete;
@@ -98,6 +100,7 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   void stopWorker();
   // The answer to a transfer interruption: the engine resumes, or, once the
   // aria2 engine has failed for good, a segmented downloader takes over.
+  // False gives up: nothing starts.
   void reconnect(bool resume);
   // The page's answer to a failed check: retry downloads the damaged files again.
   void answerCheckFailure(bool retry);
@@ -123,6 +126,8 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   void OnReconnected() override;
   void OnRetry() override;
   void OnEngineFailed() override;
+  // Passed on to the window with the space figures; no retry follows by itself.
+  void OnDiskError(DiskError error) override;
 
   // ---- Fetching documents: HTTP GET with a DNS-over-HTTP fallback (http_get.cpp) ----
 
@@ -146,6 +151,8 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   std::string getConfigUrl(bool platform, bool alternate);
   // Loads the configuration once, then twice the selected download size (download plus extraction).
   std::uint64_t getTotalSize();
+  // The space the installation needs, as getTotalSize reports it, without loading anything.
+  std::uint64_t requiredBytes() const;
   void loadPlatformDescriptor(const std::string& text);
   void loadPackageConfig(bool alternate);
   // One complete entry for every configuration URL there is.
@@ -165,9 +172,15 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   void createEngine();
   void runWorker(std::wstring folder);
   void runDownloadAndInstall(std::wstring folder);
-  // Hands every file of `work` that is not on disk yet to the engine, one at a time.
+  // Hands every file of `work` that is not downloaded yet to the engine, one at a time.
   void downloadPass(const std::vector<PackageEntry>& work);
-  // The entries of `work` whose files fail their check, each deleted from disk.
+  // Readies the download path of `entry` for the engine: a file that is not
+  // ours moves aside, a stale one of ours goes, and a file the segmented
+  // downloader left half-done makes it the engine. False when the path cannot
+  // be freed (reported to the window).
+  bool prepareDestination(const PackageEntry& entry, DestinationState state);
+  // The entries of `work` whose files fail their check; a damaged one of ours
+  // is deleted, one that cannot be read is kept for the next check.
   std::vector<PackageEntry> verificationPass(const std::vector<PackageEntry>& work);
   // True when the page chose to retry; false when the run was cancelled.
   bool waitForDecision(const std::string& failedUrl);
@@ -175,7 +188,9 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   // installation thread, and waits for it.
   void runInstallation();
 
-  void markDownloaded(const std::string& fileName);
+  // The entry of that file name, now marked downloaded.
+  std::optional<PackageEntry> markDownloaded(const std::string& fileName);
+  void reportDiskError(DiskError error);
   std::uint64_t doneBytesLocked() const;
   void reportDownloadProgress(std::uint64_t done, std::uint64_t bytesPerSecond);
   // Sets the cancel flag and wakes the worker from whichever wait it is in.

@@ -8,11 +8,11 @@
 #include <system_error>
 
 #include "common/strings.h"
-#include "download/resume_record.h"
 #include "download/verification.h"
 #include "install_manager/command_line.h"
 #include "install_manager/install_man.h"
 #include "platform/codepage.h"
+#include "platform/volume.h"
 #include "setup/installation_sequence.h"
 #include "setup/platform_setup.h"
 
@@ -26,21 +26,8 @@ std::string fileNamePart(const std::string& path) {
   return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
-bool existsOnDisk(const std::wstring& path) {
-  std::error_code error;
-  return std::filesystem::exists(std::filesystem::path(path), error);
-}
-
-// A file an engine left half-written still has its engine's resume state
-// beside it: aria2's control file, or a resume record with unfinished ranges.
-// Such a file goes back to the engine, which continues it, instead of being
-// taken as complete and then failing its check.
-bool transferUnfinished(const std::wstring& path) {
-  if (existsOnDisk(path + L".aria2")) return true;
-  ResumeRecord record;
-  if (!LoadResumeRecord(ResumeRecordPath(path), record)) return false;
-  return std::any_of(record.range.begin(), record.range.end(),
-                     [](const ResumeSegment& segment) { return !segment.bFinished; });
+bool isOurs(DestinationState state) {
+  return state != DestinationState::Absent && state != DestinationState::Foreign;
 }
 
 }  // namespace
@@ -62,6 +49,8 @@ void InstallMan::reconnect(bool resume) {
     if (engine) engine->Resume(resume);
     return;
   }
+  // The person said stop: no new engine, no new worker.
+  if (!resume) return;
   cancelAndWake();
   joinWorker();
   createEngine();
@@ -159,19 +148,48 @@ void InstallMan::downloadPass(const std::vector<PackageEntry>& work) {
   for (const PackageEntry& entry : work) {
     if (cancelRequested) return;
     if (!entry.selected) continue;
-    if (existsOnDisk(entry.localPath) && !transferUnfinished(entry.localPath)) {
+    const DestinationState state = InspectDestination(entry.localPath, entry.url, entry.size);
+    if (state == DestinationState::Complete) {
       const auto name = std::filesystem::path(entry.localPath).filename().wstring();
       markDownloaded(platform::wideToFileSystem(name));
       continue;
     }
-    downloadingPackage = !entry.isPlatformInstaller;
     std::unique_lock lock(downloadLock);
     // Counted before the call: an engine may finish before the worker waits.
     const std::uint64_t seen = wakeups;
     lock.unlock();
-    engine->Download(entry.url, entry.localPath, entry.size, entry.md5);
+    if (prepareDestination(entry, state)) {
+      downloadingPackage = !entry.isPlatformInstaller;
+      engine->Download(entry.url, entry.localPath, entry.size, entry.md5);
+    }
+    // Without a free path the window has been told; only a cancel wakes this wait.
     lock.lock();
     downloadDone.wait(lock, [&] { return wakeups != seen; });
+  }
+}
+
+bool InstallMan::prepareDestination(const PackageEntry& entry, DestinationState state) {
+  switch (state) {
+    case DestinationState::Foreign:
+      if (MoveAside(entry.localPath)) return true;
+      reportDiskError(DiskError::Unwritable);
+      return false;
+    case DestinationState::Stale:
+      try {
+        RemoveDownloadedFile(entry.localPath);
+      } catch (const std::filesystem::filesystem_error&) {
+        // The engine replaces it.
+      }
+      return true;
+    case DestinationState::Unfinished:
+      // aria2 would start such a file over: its ranges go back to the downloader that wrote them.
+      if (engineKind != EngineKind::Segmented) {
+        engineIndex = std::max(engineIndex.load(), 2);
+        createEngine();
+      }
+      return true;
+    default:
+      return true;
   }
 }
 
@@ -179,11 +197,17 @@ std::vector<PackageEntry> InstallMan::verificationPass(const std::vector<Package
   std::vector<PackageEntry> failed;
   for (const PackageEntry& entry : work) {
     if (cancelRequested) break;
-    if (!entry.selected || VerifyFileMd5(entry.localPath, entry.md5)) continue;
-    try {
-      RemoveDownloadedFile(entry.localPath);
-    } catch (const std::filesystem::filesystem_error&) {
-      // Still reported as damaged; the next pass checks the file again.
+    if (!entry.selected) continue;
+    const FileCheck check = CheckFileMd5(entry.localPath, entry.md5);
+    if (check == FileCheck::Match) continue;
+    // Only a damaged file of ours is deleted; one that cannot be read may be
+    // whole, and is checked again on retry.
+    if (check == FileCheck::Mismatch && isOurs(InspectDestination(entry.localPath, entry.url, entry.size))) {
+      try {
+        RemoveDownloadedFile(entry.localPath);
+      } catch (const std::filesystem::filesystem_error&) {
+        // Still reported as damaged; the next pass checks the file again.
+      }
     }
     failed.push_back(entry);
     std::lock_guard lock(entriesLock);
@@ -209,19 +233,23 @@ bool InstallMan::waitForDecision(const std::string& failedUrl) {
 void InstallMan::OnTaskStart(const std::string&) {}
 
 void InstallMan::OnFinished(const std::string& key) {
-  markDownloaded(fileNamePart(key));
+  // An engine without records of its own leaves none: the file is marked as
+  // ours and complete, so that a later run knows it from a file of the user's.
+  if (const std::optional<PackageEntry> entry = markDownloaded(fileNamePart(key)))
+    RecordFinishedDownload(entry->localPath, entry->url, entry->size);
   std::lock_guard lock(downloadLock);
   ++wakeups;
   downloadDone.notify_all();
 }
 
-void InstallMan::markDownloaded(const std::string& fileName) {
+std::optional<PackageEntry> InstallMan::markDownloaded(const std::string& fileName) {
   std::lock_guard lock(entriesLock);
   for (PackageEntry& entry : entries)
     if (entry.fileName == fileName) {
       entry.isDownloaded = true;
-      return;
+      return entry;
     }
+  return std::nullopt;
 }
 
 // ---- IDownloadStateCallBack ----------------------------------------------------
@@ -238,6 +266,14 @@ void InstallMan::OnRetry() { forwardToWindow(&IDownloadStateCallBack::OnRetry); 
 void InstallMan::OnEngineFailed() {
   ++engineIndex;
   OnInterrupted();
+}
+
+void InstallMan::OnDiskError(DiskError error) { reportDiskError(error); }
+
+void InstallMan::reportDiskError(DiskError error) {
+  ITaskCallback* window = windowTaskCallback;
+  if (!window || cancelRequested) return;
+  window->OnDiskError(error, platform::freeDiskSpace(installDir).value_or(0), requiredBytes());
 }
 
 }  // namespace kx

@@ -69,6 +69,11 @@ std::uint64_t InstallMan::getTotalSize() {
     loadPackageConfig(true);
   }
   checkConfig(L"");
+  return requiredBytes();
+}
+
+std::uint64_t InstallMan::requiredBytes() const {
+  std::lock_guard lock(entriesLock);
   std::uint64_t selectedBytes = 0;
   for (const auto& entry : entries)
     if (entry.selected) selectedBytes += entry.size;

@@ -13,6 +13,8 @@ namespace kx {
 namespace {
 
 using namespace kx::test;
+using platform::FileStatus;
+constexpr FileStatus Ok = FileStatus::Ok;
 
 TEST(DownloadWriter, ReusesAFileOfExactlyTheSizeAndReplacesOthers) {
   TempDir dir;
@@ -24,7 +26,7 @@ TEST(DownloadWriter, ReusesAFileOfExactlyTheSizeAndReplacesOthers) {
   for (const Case c : {Case{1000, true}, Case{999, false}, Case{1001, false}}) {
     writeWholeFile(path, std::string(c.existing, 'k'));
     DownloadWriter writer(wide(path));
-    EXPECT_TRUE(writer.Prepare(1000));
+    EXPECT_EQ(writer.Prepare(1000), Ok);
     writer.Close();
     const std::string content = readWholeFile(path);
     ASSERT_EQ(content.size(), 1000u) << c.existing;
@@ -38,8 +40,8 @@ TEST(DownloadWriter, NewFilesHaveTheFullSizeEitherWay) {
     const std::string path = dir.file("new.zip");
     std::filesystem::remove(path);
     DownloadWriter writer(wide(path), allocation);
-    ASSERT_TRUE(writer.Prepare(100000));
-    EXPECT_TRUE(writer.Write(5, "abc", 3));
+    ASSERT_EQ(writer.Prepare(100000), Ok);
+    EXPECT_EQ(writer.Write(5, "abc", 3), Ok);
     writer.Close();
     std::string expected(100000, '\0');
     expected.replace(5, 3, "abc");
@@ -51,8 +53,8 @@ TEST(DownloadWriter, NewFilesHaveTheFullSizeEitherWay) {
 TEST(DownloadWriter, MissingFolderMakesEveryWriteFail) {
   TempDir dir;
   DownloadWriter writer(wide(dir.file("no/such/folder/pkg.zip")));
-  EXPECT_FALSE(writer.Prepare(10));
-  EXPECT_FALSE(writer.Write(0, "x", 1));
+  EXPECT_EQ(writer.Prepare(10), FileStatus::Failed);
+  EXPECT_NE(writer.Write(0, "x", 1), Ok);
 }
 
 // A write the disk refuses must say so, and must not poison the writes after it.
@@ -60,18 +62,18 @@ TEST(DownloadWriter, RefusedWriteReportsFailureAndLaterWritesStillWork) {
   TempDir dir;
   const std::string path = dir.file("pkg.zip");
   DownloadWriter writer(wide(path));
-  ASSERT_TRUE(writer.Prepare(1 << 20));
+  ASSERT_EQ(writer.Prepare(1 << 20), Ok);
   {
     FileSizeLimit limit(4096);
-    EXPECT_FALSE(writer.Write(8192, "late", 4));
-    EXPECT_TRUE(writer.Write(0, "head", 4));
+    EXPECT_NE(writer.Write(8192, "late", 4), Ok);
+    EXPECT_EQ(writer.Write(0, "head", 4), Ok);
   }
-  EXPECT_TRUE(writer.Write(8192, "late", 4));
+  EXPECT_EQ(writer.Write(8192, "late", 4), Ok);
   writer.Close();
   const std::string content = readWholeFile(path);
   EXPECT_EQ(content.substr(0, 4), "head");
   EXPECT_EQ(content.substr(8192, 4), "late");
-  EXPECT_FALSE(writer.Write(0, "x", 1)) << "closed";
+  EXPECT_NE(writer.Write(0, "x", 1), Ok) << "closed";
 }
 
 }  // namespace

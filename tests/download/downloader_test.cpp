@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "download/resume_record.h"
 #include "platform/system_info.h"
@@ -293,6 +294,235 @@ TEST_F(DownloaderTest, FailedRequestsAreInterruptionsThatStopEnds) {
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2s) << c.name;
     EXPECT_TRUE(fresh.keys(Report::Finished).empty()) << c.name;
   }
+}
+
+// A record is trusted only when it describes exactly the download asked for;
+// anything else is planned afresh, and the old bytes never mix into the new file.
+TEST_F(DownloaderTest, RecordsThatDoNotDescribeThisDownloadArePlannedAfresh) {
+  const std::string content = serve(30000);
+  const auto segment = [](std::int64_t start, std::int64_t length, std::int64_t seek, bool finished,
+                          std::string id) {
+    return nlohmann::json{{"bFinished", finished}, {"bRange", true}, {"start", start},
+                          {"length", length},      {"seek", seek},   {"tmp", id}};
+  };
+  struct Case {
+    const char* name;
+    std::string url;
+    std::int64_t size;  // the record's, and the size of the old file beside it
+    std::string dst;
+    nlohmann::json range;
+  };
+  const std::string url = server.url("/pkg.zip");
+  const std::string other = dir.file("other.zip");
+  const std::vector<Case> cases = {
+      {"overlapping ranges", url, 30000, dst,
+       {segment(0, 20000, 5000, false, "pkg.zip_id_0"), segment(10000, 20000, 0, false, "pkg.zip_id_1")}},
+      {"a gap between ranges", url, 30000, dst,
+       {segment(0, 10000, 0, false, "pkg.zip_id_0"), segment(20000, 10000, 0, false, "pkg.zip_id_1")}},
+      {"negative seek", url, 30000, dst, {segment(0, 30000, -1, false, "pkg.zip_id_0")}},
+      {"seek beyond its range", url, 30000, dst,
+       {segment(0, 15000, 15001, false, "pkg.zip_id_0"), segment(15000, 15000, 0, false, "pkg.zip_id_1")}},
+      {"every range finished, none written", url, 30000, dst,
+       {segment(0, 15000, 0, true, "pkg.zip_id_0"), segment(15000, 15000, 0, true, "pkg.zip_id_1")}},
+      {"duplicate ids", url, 30000, dst,
+       {segment(0, 15000, 0, false, "pkg.zip_id_0"), segment(15000, 15000, 0, false, "pkg.zip_id_0")}},
+      {"another destination", url, 30000, other, {segment(0, 30000, 100, false, "pkg.zip_id_0")}},
+      {"another URL, finished", server.url("/v1/pkg.zip"), 30000, dst,
+       {segment(0, 15000, 15000, true, "pkg.zip_id_0"), segment(15000, 15000, 15000, true, "pkg.zip_id_1")}},
+      {"an older, smaller package", url, 20000, dst,
+       {segment(0, 10000, 10000, true, "pkg.zip_id_0"), segment(10000, 10000, 2000, false, "pkg.zip_id_1")}},
+      {"an older, larger package", url, 40000, dst,
+       {segment(0, 20000, 20000, true, "pkg.zip_id_0"), segment(20000, 20000, 1000, false, "pkg.zip_id_1")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dst);
+    std::filesystem::remove(other);
+    writeWholeFile(dst, std::string(static_cast<std::size_t>(c.size), 'o'));
+    const nlohmann::json record = {{"supportResume", true}, {"size", c.size}, {"url", c.url},
+                                   {"dst", c.dst},          {"range", c.range}};
+    writeWholeFile(dst + ".cfg", record.dump());
+    server.reset();
+    server.route("/pkg.zip", {{"file", source}});
+    RecordingCallbacks fresh;
+    fresh.onReport = [](const Report& report) {
+      if (report.kind == Report::Interrupted) ADD_FAILURE() << "the old plan was used";
+    };
+    Downloader engine(&fresh, &fresh);
+    engine.Download(url, wide(dst), 30000, "");
+    ASSERT_TRUE(fresh.awaitKind(Report::Finished, 10s));
+    engine.Stop();
+    EXPECT_TRUE(sameBytes(readWholeFile(dst), content));
+    EXPECT_EQ(server.requestsFor("/pkg.zip").front()["method"], "HEAD");
+    EXPECT_FALSE(std::filesystem::exists(other));
+    ResumeRecord planned;
+    ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), planned));
+    EXPECT_EQ(planned.size, 30000u);
+    EXPECT_EQ(planned.url, url);
+    EXPECT_EQ(planned.dst, wide(dst));
+  }
+}
+
+// Only the range asked for may land at the asked offset.
+TEST_F(DownloaderTest, PartialAnswersForAnotherRangeAreRefused) {
+  const std::string content = serve(100000);
+  for (const char* fault : {"shift", "shorter", "longer", "missing"}) {
+    SCOPED_TRACE(fault);
+    // The second range is done; the first, still empty, is asked for.
+    writeWholeFile(dst, std::string(50000, '\0') + content.substr(50000));
+    writeRecord(true, 100000,
+                {{false, true, false, 0, 50000, 0, "pkg.zip_id_0"}, {true, true, false, 50000, 50000, 50000, "pkg.zip_id_1"}});
+    server.route("/pkg.zip", {{"file", source}, {"range_fault", fault}});
+    RecordingCallbacks fresh;
+    Downloader engine(&fresh, &fresh);
+    engine.Download(server.url("/pkg.zip"), wide(dst), 100000, "");
+    ASSERT_TRUE(fresh.awaitKind(Report::Interrupted));
+    engine.Stop();
+    EXPECT_TRUE(fresh.keys(Report::Finished).empty());
+    EXPECT_TRUE(sameBytes(readWholeFile(dst), std::string(50000, '\0') + content.substr(50000)));
+    EXPECT_EQ(server.requestsFor("/pkg.zip").back()["range"], "bytes=0-49999");
+  }
+}
+
+// A probe that never got an answer says nothing about ranges: it is tried
+// again like any request, and the answer decides the plan.
+TEST_F(DownloaderTest, AProbeLostInTransportIsRetried) {
+  const std::string content = serve(1000);
+  server.route("/pkg.zip", {{"responses", {{{"reset_connection", true}}, {{"file", source}}}}});
+  resumeAlways();
+  download(1000);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_TRUE(sameBytes(readWholeFile(dst), content));
+  EXPECT_EQ(calls.count(Report::Interrupted), 1);
+  EXPECT_EQ(downloader->GetTaskCount(), 3);
+  const auto requests = server.requestsFor("/pkg.zip");
+  ASSERT_GE(requests.size(), 2u);
+  EXPECT_EQ(requests[0]["method"], "HEAD");
+  EXPECT_EQ(requests[1]["method"], "HEAD");
+  for (const auto& get : gets()) EXPECT_TRUE(get["range"].is_string());
+}
+
+// The server's validator is kept in the record: a resumed run continues only
+// the same file, and a file changed between two runs is fetched anew.
+TEST_F(DownloaderTest, AFileChangedOnTheServerBetweenRunsIsFetchedAnew) {
+  struct Case {
+    const char* name;
+    nlohmann::json before, after;  // validator headers of the two runs
+    bool changed;
+  };
+  const std::vector<Case> cases = {
+      {"same ETag", {{"etag", "\"v1\""}}, {{"etag", "\"v1\""}}, false},
+      {"new ETag", {{"etag", "\"v1\""}}, {{"etag", "\"v2\""}}, true},
+      {"new Last-Modified", {{"last_modified", "Mon, 01 Jan 2024 00:00:00 GMT"}},
+       {{"last_modified", "Tue, 02 Jan 2024 00:00:00 GMT"}}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dst);
+    std::filesystem::remove(dst + ".cfg");
+    writeRandomFile(source, 300000, 7);
+    const std::string first = readWholeFile(source);
+    nlohmann::json rule = c.before;
+    rule["file"] = source;
+    rule["drop_after"] = 60000;
+    server.reset();
+    server.route("/pkg.zip", rule);
+    {
+      RecordingCallbacks run;
+      Downloader engine(&run, &run);
+      engine.Download(server.url("/pkg.zip"), wide(dst), 300000, "");
+      ASSERT_TRUE(run.awaitCount(Report::Interrupted, 3));
+      engine.Stop();
+    }
+    ResumeRecord partial;
+    ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), partial));
+
+    if (c.changed) writeRandomFile(source, 300000, 8);
+    const std::string expected = readWholeFile(source);
+    ASSERT_EQ(c.changed, expected != first);
+    rule = c.after;
+    rule["file"] = source;
+    server.reset();
+    server.route("/pkg.zip", rule);
+    RecordingCallbacks run;
+    Downloader engine(&run, &run);
+    run.onReport = [&engine](const Report& report) {
+      if (report.kind == Report::Interrupted) engine.Resume(true);
+    };
+    engine.Download(server.url("/pkg.zip"), wide(dst), 300000, "");
+    ASSERT_TRUE(run.awaitKind(Report::Finished));
+    engine.Stop();
+    EXPECT_TRUE(sameBytes(readWholeFile(dst), expected));
+    // Every range is asked for on the condition that the file is still the one planned for.
+    const std::string validator = c.after.begin().value().get<std::string>();
+    bool resumedSomewhere = false;
+    for (const auto& get : gets()) {
+      EXPECT_EQ(get["headers"].value("if-range", ""), validator) << get;
+      const std::string range = get["range"];
+      for (const auto& segment : partial.range)
+        resumedSomewhere |= segment.seek > 0 && range.starts_with("bytes=" + std::to_string(segment.start + segment.seek) + "-");
+    }
+    EXPECT_EQ(resumedSomewhere, !c.changed);
+  }
+}
+
+// Nothing is reported once Stop has returned, not even by the thread that
+// reports a completed file.
+TEST_F(DownloaderTest, StopWaitsForTheFileCompletionReport) {
+  class GatedCallbacks : public RecordingCallbacks {
+   public:
+    void OnFinished(const std::string& key) override {
+      std::unique_lock lock(gateLock);
+      entered = true;
+      gateChanged.notify_all();
+      gateChanged.wait_for(lock, 10s, [this] { return open; });
+      left = true;
+      lock.unlock();
+      RecordingCallbacks::OnFinished(key);
+    }
+    std::mutex gateLock;
+    std::condition_variable gateChanged;
+    bool entered = false, open = false;
+    std::atomic<bool> left{false};
+  } gated;
+  serve(1000);
+  Downloader engine(&gated, &gated);
+  engine.Download(server.url("/pkg.zip"), wide(dst), 1000, "");
+  {
+    std::unique_lock lock(gated.gateLock);
+    ASSERT_TRUE(gated.gateChanged.wait_for(lock, 20s, [&] { return gated.entered; }));
+  }
+  std::atomic<bool> reportStillRunning{false};
+  std::thread stopper([&] {
+    engine.Stop();
+    reportStillRunning = !gated.left;
+  });
+  std::this_thread::sleep_for(300ms);
+  {
+    std::lock_guard lock(gated.gateLock);
+    gated.open = true;
+  }
+  gated.gateChanged.notify_all();
+  stopper.join();
+  EXPECT_FALSE(reportStillRunning);
+}
+
+// Stop keeps what was written: the record on disk then counts every byte the
+// run reported, even in the first percent.
+TEST_F(DownloaderTest, StopSavesTheRecord) {
+  platform::setProcessorCount(1);  // one range, so the first block is all there is
+  constexpr std::uint64_t size = 30 << 20;
+  serve(size, {{"rate", 300 << 10}});
+  download(size);
+  for (int i = 0; i < 2000 && calls.bytes().empty(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_FALSE(calls.bytes().empty());
+  downloader->Stop();
+  ResumeRecord record;
+  ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), record));
+  ASSERT_EQ(record.range.size(), 1u);
+  EXPECT_GT(record.range[0].seek, 0u);
+  EXPECT_LT(record.range[0].seek, size / 100);
+  EXPECT_EQ(record.range[0].seek, calls.bytes().back());
 }
 
 }  // namespace

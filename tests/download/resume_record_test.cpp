@@ -44,10 +44,13 @@ TEST(ResumeRecord, SaveAndLoadKeepEverythingButTheFailedFlag) {
   TempDir dir;
   const std::wstring dst = L"/tmp/Kestrix \u7F16\u8F91\u5668/pkg.zip";  // non-ASCII folder
   const std::wstring recordPath = wide(dir.file("pkg.zip.cfg"));
-  SaveResumeRecord(recordPath, sampleRecord(dst));
+  ResumeRecord saved = sampleRecord(dst);
+  saved.validator = "\"5f3e-1a2b\"";
+  SaveResumeRecord(recordPath, saved);
   ResumeRecord loaded;
   ASSERT_TRUE(LoadResumeRecord(recordPath, loaded));
   EXPECT_EQ(loaded.dst, dst);
+  EXPECT_EQ(loaded.validator, "\"5f3e-1a2b\"");
   EXPECT_TRUE(loaded.supportResume);
   EXPECT_EQ(loaded.size, 1000u);
   EXPECT_EQ(loaded.url, "https://example.test/pkg.zip");
@@ -74,6 +77,7 @@ TEST(ResumeRecord, LoadRefusesMalformedFiles) {
       {"supportResume a string", R"({"supportResume":"true","size":10,"url":"u","dst":"d","range":[]})", false},
       {"url missing", R"({"supportResume":true,"size":10,"dst":"d","range":[]})", false},
       {"size a string", R"({"supportResume":true,"size":"10","url":"u","dst":"d","range":[]})", false},
+      {"size negative", R"({"supportResume":true,"size":-10,"url":"u","dst":"d","range":[]})", false},
       {"range not an array", R"({"supportResume":true,"size":10,"url":"u","dst":"d","range":{}})", false},
       {"segment lacks seek", R"({"supportResume":true,"size":10,"url":"u","dst":"d","range":[{"bFinished":false,)"
                              R"("bRange":true,"start":0,"length":10,"tmp":"a"}]})", false},

@@ -13,9 +13,11 @@
 
 #include "common/build_config.h"
 #include "download/output_lines.h"
+#include "download/resume_record.h"
 #include "platform/current_directory.h"
 #include "platform/volume.h"
 #include "tests/support/recording_callbacks.h"
+#include "tests/support/small_volume.h"
 #include "tests/support/test_server.h"
 #include "tests/support/tools.h"
 
@@ -169,8 +171,10 @@ TEST_F(Aria2Transfer, CompletesWithProgressArrivingWhileItRuns) {
   EXPECT_EQ(requests[0]["headers"]["referer"], downloadReferer());
 }
 
-TEST_F(Aria2Transfer, AStaleDestinationWithoutControlFileIsDeletedFirst) {
-  // aria2 -c would take such a file as the start of the download.
+// aria2 -c would take a file without its control file as the start of the
+// download, so such a file never stays in its way; but a file of the user's
+// is never deleted either: it moves aside.
+TEST_F(Aria2Transfer, AFileThatIsNotOursIsMovedAsideNotDeleted) {
   std::ofstream(destination, std::ios::binary) << std::string(1000, 'x');
   server.route("/pkg.zip", {{"file", source}});
   CAria2Download engine(&callbacks, &callbacks);
@@ -180,6 +184,59 @@ TEST_F(Aria2Transfer, AStaleDestinationWithoutControlFileIsDeletedFirst) {
   EXPECT_EQ(finals[0].kind, Report::Finished);
   EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   EXPECT_EQ(server.requestsFor("/pkg.zip").back()["range"], nullptr);
+  EXPECT_EQ(readWholeFile(files.file("pkg (1).zip")), std::string(1000, 'x'));
+}
+
+// A file the segmented downloader left half-done is its to continue: aria2
+// neither deletes it nor starts over, and the install manager moves on to the
+// segmented downloader. A record that describes another download is stale and
+// goes with the file it describes.
+TEST_F(Aria2Transfer, ASegmentedDownloadIsLeftToTheSegmentedDownloader) {
+  const std::string partial = readWholeFile(source).substr(0, 2'000'000) + std::string(1'000'000, '\0');
+  const auto writeRecord = [&](const std::string& url) {
+    ResumeRecord record;
+    record.supportResume = true;
+    record.size = 3'000'000;
+    record.url = url;
+    record.dst = wide(destination);
+    record.range = {{true, true, false, 0, 1'500'000, 1'500'000, "pkg.zip_id_0"},
+                    {false, true, false, 1'500'000, 1'500'000, 500'000, "pkg.zip_id_1"}};
+    SaveResumeRecord(ResumeRecordPath(wide(destination)), record);
+  };
+  server.route("/pkg.zip", {{"file", source}});
+  std::ofstream(destination, std::ios::binary) << partial;
+  writeRecord(server.url("/pkg.zip"));
+  {
+    CAria2Download engine(&callbacks, &callbacks);
+    engine.Download(server.url("/pkg.zip"), wide(destination), 3'000'000, "");
+    const auto finals = callbacks.awaitFinal();
+    ASSERT_EQ(finals.size(), 1u);
+    EXPECT_EQ(finals[0].kind, Report::EngineFailed);
+    EXPECT_TRUE(readWholeFile(destination) == partial);
+    EXPECT_TRUE(exists(destination + ".cfg"));
+    EXPECT_TRUE(server.requestsFor("/pkg.zip").empty());
+  }
+
+  writeRecord(server.url("/old/pkg.zip"));
+  CAria2Download engine(&callbacks, &callbacks);
+  engine.Download(server.url("/pkg.zip"), wide(destination), 3'000'000, "");
+  const auto finals = callbacks.awaitFinal();
+  ASSERT_EQ(finals.size(), 2u);
+  EXPECT_EQ(finals[1].kind, Report::Finished);
+  EXPECT_TRUE(readWholeFile(destination) == readWholeFile(source));
+  EXPECT_FALSE(exists(destination + ".cfg"));
+}
+
+// aria2 ends with its own code for a full disk; that is no lost connection.
+TEST_F(Aria2Transfer, AFullDiskIsReportedAsSuch) {
+  test::SmallVolume volume(1 << 20);
+  if (!volume.mounted()) GTEST_SKIP() << volume.failure();
+  server.route("/pkg.zip", {{"file", source}});
+  CAria2Download engine(&callbacks, &callbacks);
+  engine.Download(server.url("/pkg.zip"), wide(volume.file("pkg.zip")), 3'000'000, "");
+  const auto finals = callbacks.awaitFinal();
+  ASSERT_EQ(finals.size(), 1u);
+  EXPECT_EQ(finals[0].kind, Report::DiskFull);
 }
 
 TEST_F(Aria2Transfer, ACutConnectionInterruptsAndResumeCompletes) {

@@ -17,6 +17,7 @@ class RecordingTaskCallback : public ITaskCallback {
   }
   void OnInstallFinished() override {}
   void OnCheckFileError(const std::string&) override {}
+  void OnDiskError(DiskError, std::uint64_t, std::uint64_t) override {}
 
   std::vector<std::int32_t> progress() {
     std::lock_guard guard(lock);

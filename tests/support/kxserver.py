@@ -26,6 +26,13 @@ RULE (every key optional):
   httpdns                    {"answers": {domain: [addrs]}, "ttl": n}: answer the DNS-over-HTTP
                              query "?domain=" as {"domain", "addrs", "ttl"}
   responses                  list of rules used for successive requests; the last one repeats
+  reset_connection           close the connection abruptly before answering
+  etag, last_modified        send ETag / Last-Modified; a Range request whose If-Range names neither
+                             gets the whole body (200), as for a file changed since
+  range_fault                answer a Range request with another range than asked, saying so in
+                             Content-Range: "shift" (range_fault_bytes later), "shorter" or "longer"
+                             (by range_fault_bytes at its end), or "missing" (the asked range,
+                             without Content-Range); range_fault_bytes defaults to 100
 """
 
 import argparse
@@ -149,6 +156,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.send_plain(403, b"<html><body>forbidden</body></html>")
         if rule.get("delay"):
             time.sleep(rule["delay"])
+        if rule.get("reset_connection"):
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            self.close_connection = True
+            return
         self.serve(rule, url.query, send_body)
 
     def serve(self, rule, query, send_body):
@@ -162,6 +173,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         start, end, status = 0, total - 1, rule.get("status", 200)
         requested = self.headers.get("Range")
         partial = status == 200 and rule.get("ranges", True) and requested and requested.startswith("bytes=")
+        if_range = self.headers.get("If-Range")
+        if partial and if_range is not None and if_range not in (rule.get("etag"), rule.get("last_modified")):
+            partial = False  # the validator names an older file: the whole new one follows
         if partial:
             first, _, last = requested[6:].partition("-")
             start = int(first) if first else max(0, total - int(last))
@@ -173,11 +187,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.end_headers()
                 return
             status = 206
+            fault, shift = rule.get("range_fault"), rule.get("range_fault_bytes", 100)
+            if fault == "shift":
+                start, end = min(start + shift, total - 1), min(end + shift, total - 1)
+            elif fault == "shorter":
+                end = max(start, end - shift)
+            elif fault == "longer":
+                end = min(end + shift, total - 1)
         self.send_response(status)
         if rule.get("ranges", True):
             self.send_header("Accept-Ranges", "bytes")
-        if partial:
+        if partial and rule.get("range_fault") != "missing":
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, total))
+        if rule.get("etag"):
+            self.send_header("ETag", rule["etag"])
+        if rule.get("last_modified"):
+            self.send_header("Last-Modified", rule["last_modified"])
         with_length = rule.get("content_length", True)
         if with_length:
             self.send_header("Content-Length", str(end - start + 1))

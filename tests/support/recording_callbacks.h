@@ -15,7 +15,8 @@
 namespace kx::test {
 
 struct Report {
-  enum Kind { Progress, Bytes, Finished, Interrupted, Reconnected, Retry, EngineFailed } kind = Progress;
+  enum Kind { Progress, Bytes, Finished, Interrupted, Reconnected, Retry, EngineFailed, DiskFull, DiskUnwritable } kind =
+      Progress;
   std::int32_t percent = 0;
   std::uint32_t speed = 0;
   std::uint64_t bytes = 0;
@@ -37,6 +38,9 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
   void OnReconnected() override { add({.kind = Report::Reconnected}); }
   void OnRetry() override { add({.kind = Report::Retry}); }
   void OnEngineFailed() override { add({.kind = Report::EngineFailed}); }
+  void OnDiskError(DiskError error) override {
+    add({.kind = error == DiskError::Full ? Report::DiskFull : Report::DiskUnwritable});
+  }
 
   // Runs on the reporting thread after each report is recorded.
   std::function<void(const Report&)> onReport;
@@ -77,7 +81,7 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
   bool awaitKind(Report::Kind kind, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     return awaitCount(kind, 1, limit);
   }
-  // Every final report (finished, interrupted or engine failed) so far, once
+  // Every final report (finished, interrupted, engine failed or a disk error) so far, once
   // one more has come than at the previous call, waiting up to `limit`.
   std::vector<Report> awaitFinal(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -91,7 +95,8 @@ class RecordingCallbacks : public IDownloadCallBack, public IDownloadStateCallBa
 
  private:
   static bool isFinal(const Report& r) {
-    return r.kind == Report::Finished || r.kind == Report::Interrupted || r.kind == Report::EngineFailed;
+    return r.kind == Report::Finished || r.kind == Report::Interrupted || r.kind == Report::EngineFailed ||
+           r.kind == Report::DiskFull || r.kind == Report::DiskUnwritable;
   }
   std::size_t finals() const {
     std::size_t n = 0;

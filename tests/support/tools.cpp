@@ -63,4 +63,13 @@ void writeWholeFile(const fs::path& path, const std::string& content) {
   out << content;
 }
 
+::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  if (actual.size() != expected.size())
+    return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size() << " were expected";
+  std::size_t at = 0;
+  while (actual[at] == expected[at]) ++at;
+  return ::testing::AssertionFailure() << "the bytes differ from offset " << at;
+}
+
 }  // namespace kx::test

@@ -2,6 +2,8 @@
 // Small helpers for running reference tools (Python, lnkinfo, localedef)
 // from tests and for whole-file reads and writes.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,6 +25,9 @@ CommandResult runPython(const std::string& program, const std::string& arguments
 // The whole file as bytes; empty when it cannot be read.
 std::string readWholeFile(const std::filesystem::path& path);
 void writeWholeFile(const std::filesystem::path& path, const std::string& content);
+
+// Equal bytes; a difference is told by its size or first offset, not by printing megabytes.
+::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected);
 
 // Test paths are ASCII, so a byte-wise widening is exact.
 inline std::wstring wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }

@@ -2,12 +2,16 @@
 // skipping present files, the check-failure question, cancel, engine switch.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "common/strings.h"
 #include "download/resume_record.h"
 #include "download/verification.h"
+#include "platform/volume.h"
+#include "tests/support/io_faults/io_faults.h"
 #include "tests/support/test_server.h"
 #include "tests/workflow/workflow_fakes.h"
 
@@ -64,6 +68,32 @@ class WorkerTest : public ::testing::Test {
     return e;
   }
 
+  // What a finished download of ours leaves: the file and a record of all its bytes.
+  void leaveDownloaded(const std::string& name, const std::string& content) {
+    writeFile(dir.file(name), content);
+    ResumeRecord record;
+    record.supportResume = true;
+    record.size = content.size();
+    record.url = "https://dl.kx.test/" + name;
+    record.dst = fromUtf8(dir.file(name));
+    record.range = {{true, true, false, 0, content.size(), content.size(), name + "_id_0"}};
+    SaveResumeRecord(ResumeRecordPath(record.dst), record);
+  }
+
+  // What an interrupted segmented download of the package leaves: its file at
+  // full size and a record with a range still to fetch.
+  void leaveUnfinishedPackage() {
+    writeFile(dir.file("package.zip"), std::string(packageContent.size(), '\0'));
+    ResumeRecord record;
+    record.supportResume = true;
+    record.size = packageContent.size();
+    record.url = "https://dl.kx.test/package.zip";
+    record.dst = fromUtf8(dir.file("package.zip"));
+    record.range = {{true, true, false, 0, 2500, 2500, "package.zip_id_0"},
+                    {false, true, false, 2500, 2500, 100, "package.zip_id_1"}};
+    SaveResumeRecord(ResumeRecordPath(record.dst), record);
+  }
+
   // The right content for whichever file the engine is asked for.
   FakeEngine::Script completesCorrectly() {
     return [this](FakeEngine& engine, const FakeEngine::Call& call) {
@@ -99,8 +129,8 @@ std::vector<std::string> windowEventsFrom(const std::vector<std::string>& events
 }
 
 TEST_F(WorkerTest, EverythingPresentAndCorrectGoesStraightToInstallation) {
-  writeFile(dir.file("package.zip"), packageContent);
-  writeFile(dir.file("setup.exe"), platformContent);
+  leaveDownloaded("package.zip", packageContent);
+  leaveDownloaded("setup.exe", platformContent);
   start(completesCorrectly());
   ASSERT_TRUE(log.waitFor("OnInstallFinished"));
   EXPECT_TRUE(downloads().empty());
@@ -137,9 +167,8 @@ TEST_F(WorkerTest, DamagedFileIsDeletedReportedAndOnlyItIsFetchedAgainOnRetry) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     log.clear();
-    writeFile(dir.file("package.zip"), "damaged");
-    writeFile(dir.file("package.zip.cfg"), "{}");
-    writeFile(dir.file("setup.exe"), platformContent);
+    leaveDownloaded("package.zip", std::string(packageContent.size(), 'd'));
+    leaveDownloaded("setup.exe", platformContent);
     window.checkAnswer = c.answer;
     start(completesCorrectly());
     ASSERT_TRUE(log.waitFor("OnCheckFileError(https://dl.kx.test/package.zip)"));
@@ -166,20 +195,14 @@ TEST_F(WorkerTest, DamagedFileIsDeletedReportedAndOnlyItIsFetchedAgainOnRetry) {
 }
 
 TEST_F(WorkerTest, AHalfWrittenFileGoesBackToTheEngineInsteadOfFailingItsCheck) {
-  const auto leaveAria2ControlFile = [this] { writeFile(dir.file("package.zip.aria2"), "state"); };
-  const auto leaveUnfinishedRecord = [this] {
-    ResumeRecord record;
-    record.supportResume = true;
-    record.size = packageContent.size();
-    record.range = {{true, true, false, 0, 2500, 2500, "package.zip_id_0"},
-                    {false, true, false, 2500, 2500, 100, "package.zip_id_1"}};
-    SaveResumeRecord(ResumeRecordPath(fromUtf8(dir.file("package.zip"))), record);
-  };
-  for (const std::function<void()>& leaveState : {std::function<void()>(leaveAria2ControlFile),
-                                                  std::function<void()>(leaveUnfinishedRecord)}) {
-    log.clear();
+  const auto leaveAria2PartialFile = [this] {
     writeFile(dir.file("package.zip"), std::string(packageContent.size(), '\0'));  // preallocated, half written
-    writeFile(dir.file("setup.exe"), platformContent);
+    writeFile(dir.file("package.zip.aria2"), "state");
+  };
+  for (const std::function<void()>& leaveState : {std::function<void()>(leaveAria2PartialFile),
+                                                  std::function<void()>([this] { leaveUnfinishedPackage(); })}) {
+    log.clear();
+    leaveDownloaded("setup.exe", platformContent);
     leaveState();
     start(completesCorrectly());
     ASSERT_TRUE(log.waitFor("OnInstallFinished"));
@@ -211,7 +234,7 @@ TEST_F(WorkerTest, AnEngineThatFinishesBeforeTheWorkerWaitsIsNotMissed) {
 
 TEST_F(WorkerTest, TwoAria2FailuresThenReconnectSwitchToTheSegmentedDownloader) {
   writeFile(dir.file("InstallerHelper.exe"), "helper");
-  writeFile(dir.file("setup.exe"), platformContent);
+  leaveDownloaded("setup.exe", platformContent);
   start([this](FakeEngine& engine, const FakeEngine::Call& call) {
     if (log.contains("build(segmented)")) return completeWith(engine, call, packageContent);
     engine.state->OnEngineFailed();
@@ -274,6 +297,97 @@ TEST_F(WorkerTest, StateCallbacksReachTheWindowOnlyUntilTheRunIsCancelled) {
     if (event == "OnInterrupted" || event == "OnReconnected" || event == "OnRetry") forwarded.push_back(event);
   EXPECT_EQ(forwarded, (std::vector<std::string>{"OnReconnected", "OnRetry"}));
   EXPECT_EQ(manager->GetTaskCount(), 1);
+}
+
+// Only files this program downloaded are checked, and deleted when damaged.
+// Anything else at the download path is the user's: it moves aside, intact,
+// and the package is fetched beside it.
+TEST_F(WorkerTest, AUsersFileAtTheDownloadPathSurvives) {
+  for (const bool withForeignRecord : {false, true}) {
+    SCOPED_TRACE(withForeignRecord ? "beside a record of another file" : "alone");
+    log.clear();
+    writeFile(dir.file("package.zip"), "the user's own archive");
+    // A record of another file, copied along with it, does not make it ours.
+    if (withForeignRecord) writeFile(dir.file("package.zip.cfg"), R"({"supportResume":true,"size":22,"url":"u","dst":"/elsewhere/package.zip","range":[]})");
+    leaveDownloaded("setup.exe", platformContent);
+    start(completesCorrectly());
+    ASSERT_TRUE(log.waitFor("OnInstallFinished"));
+    EXPECT_FALSE(log.contains("OnCheckFileError(https://dl.kx.test/package.zip)"));
+    EXPECT_EQ(downloads(), (std::vector<std::string>{"segmented.Download(https://dl.kx.test/package.zip)"}));
+    std::ifstream aside(dir.file("package (1).zip"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), "the user's own archive");
+    manager->stopWorker();
+    manager.reset();
+    for (const char* name : {"package (1).zip", "package.zip.cfg"}) fs::remove(dir.file(name));
+  }
+}
+
+// A download of ours that cannot be read is not damaged: it is reported and
+// checked again on retry, never deleted.
+TEST_F(WorkerTest, AnUnreadableDownloadIsReportedNotDeleted) {
+  for (const io::Call failing : {io::Call::Open, io::Call::Read}) {
+    SCOPED_TRACE(failing == io::Call::Open ? "cannot be opened" : "cannot be read");
+    log.clear();
+    leaveDownloaded("package.zip", packageContent);
+    leaveDownloaded("setup.exe", platformContent);
+    io::Scope faults;
+    io::fail(failing, "/package.zip", EIO);
+    window.checkAnswer = CheckAnswer::Never;
+    start(completesCorrectly());
+    ASSERT_TRUE(log.waitFor("OnCheckFileError(https://dl.kx.test/package.zip)"));
+    EXPECT_TRUE(fs::exists(dir.file("package.zip")));
+    EXPECT_TRUE(fs::exists(dir.file("package.zip.cfg")));
+    io::reset();
+    manager->answerCheckFailure(true);
+    ASSERT_TRUE(log.waitFor("OnInstallFinished"));
+    EXPECT_TRUE(downloads().empty());
+    manager->stopWorker();
+    manager.reset();
+  }
+}
+
+// A file the segmented downloader left half-done goes back to it, even when
+// the aria2 helper is there: aria2 would start it over.
+TEST_F(WorkerTest, ASegmentedDownloadGoesBackToTheSegmentedDownloader) {
+  writeFile(dir.file("InstallerHelper.exe"), "helper");
+  leaveUnfinishedPackage();
+  leaveDownloaded("setup.exe", platformContent);
+  start(completesCorrectly());
+  ASSERT_TRUE(log.waitFor("OnInstallFinished"));
+  std::vector<std::string> engineEvents;
+  for (const auto& event : log.events())
+    if (event.starts_with("build(") || event.find(".Download(") != std::string::npos) engineEvents.push_back(event);
+  EXPECT_EQ(engineEvents, (std::vector<std::string>{"build(aria2)", "build(segmented)",
+                                                    "segmented.Download(https://dl.kx.test/package.zip)"}));
+}
+
+// Once the aria2 engine has failed for good, a "no" to the reconnect question
+// starts nothing.
+TEST_F(WorkerTest, ReconnectFalseAfterAria2FailedForGoodStartsNothing) {
+  writeFile(dir.file("InstallerHelper.exe"), "helper");
+  start(nullptr);
+  ASSERT_TRUE(log.waitFor("aria2.Download(https://dl.kx.test/package.zip)"));
+  window.shutdown();  // record only, answer nothing
+  manager->OnEngineFailed();
+  manager->OnEngineFailed();
+  manager->reconnect(false);
+  EXPECT_FALSE(log.contains("build(segmented)"));
+  EXPECT_EQ(downloads().size(), 1u);
+  manager->reconnect(true);
+  EXPECT_TRUE(log.contains("build(segmented)"));
+}
+
+// A disk that cannot take the file reaches the window as such, with the space
+// figures, and is no interruption.
+TEST_F(WorkerTest, ADiskErrorReachesTheWindowWithTheSpaceFigures) {
+  start([](FakeEngine& engine, const FakeEngine::Call&) { engine.state->OnDiskError(DiskError::Full); });
+  ASSERT_TRUE(log.waitFor("OnDiskError(Full)"));
+  EXPECT_FALSE(log.contains("OnInterrupted"));
+  EXPECT_EQ(window.lastRequiredBytes(), 2 * (packageContent.size() + platformContent.size()));
+  // Other programs write to the same disk meanwhile: the figure is the free space give or take a little.
+  const std::uint64_t free = *platform::freeDiskSpace(fromUtf8(dir.path()));
+  EXPECT_GT(window.lastFreeBytes(), free - free / 10);
+  EXPECT_LT(window.lastFreeBytes(), free + free / 10);
 }
 
 }  // namespace

@@ -171,6 +171,12 @@ void RecordingWindow::OnCheckFileError(const std::string& url) {
   }
 }
 
+void RecordingWindow::OnDiskError(DiskError error, std::uint64_t free, std::uint64_t required) {
+  freeBytes = free;
+  requiredBytes = required;
+  log.add(error == DiskError::Full ? "OnDiskError(Full)" : "OnDiskError(Unwritable)");
+}
+
 void RecordingWindow::post(std::function<void()> task) {
   std::lock_guard guard(queueLock);
   if (stopping) return;

@@ -111,6 +111,10 @@ class RecordingWindow : public IDownloadStateCallBack, public ITaskCallback {
   void OnInstallProgress(std::int32_t percent) override;
   void OnInstallFinished() override { log.add("OnInstallFinished"); }
   void OnCheckFileError(const std::string& url) override;
+  // Logged as "OnDiskError(Full)" or "OnDiskError(Unwritable)"; the figures are kept.
+  void OnDiskError(DiskError error, std::uint64_t freeBytes, std::uint64_t requiredBytes) override;
+  std::uint64_t lastFreeBytes() const { return freeBytes; }
+  std::uint64_t lastRequiredBytes() const { return requiredBytes; }
 
  private:
   void countFailure();
@@ -123,6 +127,8 @@ class RecordingWindow : public IDownloadStateCallBack, public ITaskCallback {
   std::mutex reconnectLock;
   bool askingReconnect = false;
   std::atomic<int> failureCount{0};
+  std::atomic<std::uint64_t> freeBytes{0};
+  std::atomic<std::uint64_t> requiredBytes{0};
 
   std::mutex queueLock;
   std::condition_variable queueChanged;
