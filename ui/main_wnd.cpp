@@ -117,6 +117,15 @@ bool CMainWnd::onMessage(uiengine::WindowHandle, std::uint32_t message, std::int
     case UM_AUTO_RECONNECT:
       manager.reconnect(true);
       return true;
+    case UM_DISK_ERROR: {
+      // The space figures first, so the page shows what is missing behind its question.
+      const std::uint64_t free = diskErrorFree, required = diskErrorRequired;
+      requiredBytes = required;
+      callPage("setPackageSpace", {Value::number(static_cast<double>(required))});
+      callPage("setDiskSpace", {Value::number(static_cast<double>(free)), Value::boolean(free >= required)});
+      callPage("onDiskError", {Value::boolean(wParam == static_cast<std::intptr_t>(DiskError::Full))});
+      return true;
+    }
     default:
       return false;
   }
@@ -141,6 +150,13 @@ void CMainWnd::OnCheckFileError(const std::string& url) {
   // first, so the handler reads this text undisturbed.
   if (&url != &checkErrorText) checkErrorText = url;
   post(UM_CHECK_FILE_ERROR, 0, 0);
+}
+
+void CMainWnd::OnDiskError(DiskError error, std::uint64_t freeBytes, std::uint64_t requiredBytes) {
+  if (cancelled) return;
+  diskErrorFree = freeBytes;
+  diskErrorRequired = requiredBytes;
+  post(UM_DISK_ERROR, static_cast<std::intptr_t>(error), 0);
 }
 
 // ---- The retry policy for transfer failures ----------------------------------

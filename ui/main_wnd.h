@@ -32,6 +32,9 @@ enum WindowMessage : std::uint32_t {
   UM_PATH_INVALID = 1288,       // pathIsInvalid(wParam == 1)
   UM_CONFIG_INVALID = 1289,     // configServerInvalid()
   UM_AUTO_RECONNECT = 1290,     // install manager reconnect(true)
+  // The download stopped for the disk: setPackageSpace, setDiskSpace with the
+  // figures of the report, then onDiskError(wParam == full).
+  UM_DISK_ERROR = 1291,
 };
 
 class CMainWnd : public uiengine::MessageDelegate,
@@ -72,6 +75,7 @@ class CMainWnd : public uiengine::MessageDelegate,
   void OnInstallProgress(std::int32_t percent) override;
   void OnInstallFinished() override;
   void OnCheckFileError(const std::string& url) override;
+  void OnDiskError(DiskError error, std::uint64_t freeBytes, std::uint64_t requiredBytes) override;
 
   // ---- nativeInterface methods (UI thread) ---------------------------------------
   bool startInstall(const std::wstring& folder);
@@ -105,6 +109,9 @@ class CMainWnd : public uiengine::MessageDelegate,
   std::atomic<std::int32_t> failureCount{0};
   std::wstring requestedDir;
   std::string checkErrorText;
+  // The space figures of the last disk report; too wide for a message.
+  std::atomic<std::uint64_t> diskErrorFree{0};
+  std::atomic<std::uint64_t> diskErrorRequired{0};
 
  protected:
   // How the window reaches itself and its page; tests observe these.

@@ -153,8 +153,27 @@ TEST_F(MainWindow, MessagesCallTheirPageFunctionsAndSayWhetherTheyAreHandled) {
     EXPECT_EQ(calls[0].arguments, c.arguments) << c.message;
   }
   window.forget();
-  EXPECT_FALSE(window.onMessage(window.hwnd, 1291, 0, 0));
+  EXPECT_FALSE(window.onMessage(window.hwnd, 1292, 0, 0));
   EXPECT_TRUE(window.pageCalls().empty());
+}
+
+TEST_F(MainWindow, AFullDiskShowsTheSpaceFiguresThenAsks) {
+  const std::uint64_t free = 3ull << 30, required = (8ull << 30) + 1;
+  window.OnDiskError(DiskError::Full, free, required);
+  const auto posted = window.posted();
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_TRUE(window.onMessage(window.hwnd, posted[0].message, posted[0].wParam, posted[0].lParam));
+  EXPECT_EQ(window.callsOf("setPackageSpace"), (std::vector<std::vector<std::wstring>>{{L"8589934593"}}));
+  EXPECT_EQ(window.callsOf("setDiskSpace"), (std::vector<std::vector<std::wstring>>{{L"3221225472", L"false"}}));
+  EXPECT_EQ(window.callsOf("onDiskError"), (std::vector<std::vector<std::wstring>>{{L"true"}}));
+  EXPECT_EQ(window.pageCalls().back().name, "onDiskError") << "the figures come before the question";
+  EXPECT_EQ(window.requiredBytes, required);
+
+  window.forget();
+  window.OnDiskError(DiskError::Unwritable, free, 1);
+  window.onMessage(window.hwnd, window.posted()[0].message, window.posted()[0].wParam, 0);
+  EXPECT_EQ(window.callsOf("setDiskSpace"), (std::vector<std::vector<std::wstring>>{{L"3221225472", L"true"}}));
+  EXPECT_EQ(window.callsOf("onDiskError"), (std::vector<std::vector<std::wstring>>{{L"false"}}));
 }
 
 // The retry budget is three times the engine's parallel transfers.
