@@ -154,7 +154,7 @@ std::optional<std::string> InstallMan::runInstallation() {
   const InstallationHost host{
       .downloadingPackage = downloadingPackage,
       .unzipTotalBytes = unzipTotalBytes,
-      .createMapShortcut = [this](const std::wstring& folder) { createCustomShortcut(folder); },
+      .createMapShortcut = [this](const std::wstring& folder) { CreateCustomShortcut(folder); },
   };
   std::optional<std::string> notInstalled;
   std::thread([&] { notInstalled = runInstallationSequence(entries, choices, windowTaskCallback.load(), host); })
