@@ -185,8 +185,9 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   // True when the page chose to retry; false when the run was cancelled.
   bool waitForDecision(const std::string& failedUrl);
   // Installs from the verified downloads (setup/installation_sequence.h) on the
-  // installation thread, and waits for it.
-  void runInstallation();
+  // installation thread, and waits for it. The URL of the first entry that
+  // could not be installed; nothing when the end was reported.
+  std::optional<std::string> runInstallation();
 
   // The entry of that file name, now marked downloaded.
   std::optional<PackageEntry> markDownloaded(const std::string& fileName);

@@ -106,25 +106,30 @@ void InstallMan::runDownloadAndInstall(std::wstring folder) {
   while (!cancelRequested) {
     downloadPass(work);
     std::vector<PackageEntry> failed = verificationPass(work);
-    if (failed.empty()) break;
+    if (failed.empty()) {
+      if (cancelRequested) break;
+      if (ITaskCallback* window = windowTaskCallback) {
+        window->OnDownloadProgress(90, 0);
+        window->OnInstallProgress(90);
+      }
+      const auto notInstalled = runInstallation();
+      if (!notInstalled) return;
+      // The downloads are kept: asked to retry, the next pass finds them
+      // complete and sound, and the installation runs again.
+      if (!waitForDecision(*notInstalled)) break;
+      work = entries;
+      continue;
+    }
     if (!waitForDecision(failed.front().url)) break;
     work = std::move(failed);
     std::lock_guard lock(entriesLock);
     lastReportTick = 0;
     lastReportBytes = doneBytesLocked();
   }
-  if (cancelRequested) {
-    engine->Stop();
-    return;
-  }
-  if (ITaskCallback* window = windowTaskCallback) {
-    window->OnDownloadProgress(90, 0);
-    window->OnInstallProgress(90);
-  }
-  runInstallation();
+  engine->Stop();
 }
 
-void InstallMan::runInstallation() {
+std::optional<std::string> InstallMan::runInstallation() {
   installDirWithSlash = installDir + static_cast<wchar_t>(std::filesystem::path::preferred_separator);
   const InstallationChoices choices{
       .setupArguments = buildPlatformSetupArguments(installDir, createDesktopShortcut, autoRun),
@@ -140,8 +145,10 @@ void InstallMan::runInstallation() {
       .unzipTotalBytes = unzipTotalBytes,
       .createMapShortcut = [this](const std::wstring& folder) { CreateCustomShortcut(folder); },
   };
-  std::thread(runInstallationSequence, std::cref(entries), std::cref(choices), windowTaskCallback.load(), std::cref(host))
+  std::optional<std::string> notInstalled;
+  std::thread([&] { notInstalled = runInstallationSequence(entries, choices, windowTaskCallback.load(), host); })
       .join();
+  return notInstalled;
 }
 
 void InstallMan::downloadPass(const std::vector<PackageEntry>& work) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "download/interfaces.h"
+#include "setup/step_result.h"
 
 namespace kx {
 
@@ -26,16 +27,21 @@ std::optional<std::string> safeEntryPath(std::string_view name);
 // `destFolder`/`fromName` to `destFolder`/`toName` when it exists. Before each
 // entry is written `progress` (may be null) hears extractionPercent(end of the
 // entry's data, unzipTotalBytes) and "Extracting <name>" goes to standard
-// output. Entry names carrying the UTF-8 flag are UTF-8, others are in the
-// system's ANSI code page. Files keep their times and the execute bits of
-// their Unix modes, never set-id bits.
+// output. An entry's name comes from a matching Unicode Path field, else it
+// is UTF-8 when flagged so, else in the system's ANSI code page. Files keep
+// their times and the execute bits of their Unix modes, never set-id bits;
+// links are created where they point inside the destination.
 //
-// True when the archive was read and every entry written (an archive without
-// entries included). An entry that would land outside `destFolder`, a symbolic
-// link pointing outside it, or a device or other special entry is refused and
-// fails the extraction, as does a damaged or encrypted entry; the entries
-// before it stay on disk and no rename happens.
-bool unzipPackage(const std::wstring& archivePath, const std::wstring& destFolder, const std::string& fromName,
-                  const std::string& toName, std::uint64_t unzipTotalBytes, ITaskCallback* progress);
+// Succeeds when the archive was read and every entry of its central
+// directory written (an archive without entries included). Fails, with the
+// reason, before writing anything when the volume has less free space than
+// the entries' unpacked sizes; and at the first entry that cannot be written
+// (a full disk or any other write error), that would land outside
+// `destFolder`, that is a link pointing outside it, a device or other
+// special entry, damaged or encrypted; and when the entries read disagree
+// with the directory. The entries before the failure stay on disk and no
+// rename happens.
+StepResult unzipPackage(const std::wstring& archivePath, const std::wstring& destFolder, const std::string& fromName,
+                        const std::string& toName, std::uint64_t unzipTotalBytes, ITaskCallback* progress);
 
 }  // namespace kx

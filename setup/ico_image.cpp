@@ -1,6 +1,7 @@
 #include "setup/ico_image.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstring>
@@ -24,12 +25,6 @@ void readFromMemory(png_structp png, png_bytep out, png_size_t length) {
   std::memcpy(out, source->data.data() + source->at, length);
   source->at += length;
 }
-
-void writeToMemory(png_structp png, png_bytep data, png_size_t length) {
-  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
-}
-
-void flushNothing(png_structp) {}
 
 std::uint32_t pixelIndex(const IconImage& image, std::uint32_t x, std::uint32_t y) {
   const std::uint8_t* row = image.pixels.data() + y * image.rowBytes;
@@ -94,10 +89,71 @@ std::string bitmapData(const IconImage& image) {
   return data;
 }
 
+bool fitsBitmap(std::uint32_t width, std::uint32_t height) {
+  return width <= kLargestBitmapIcon && height <= kLargestBitmapIcon;
+}
+
+// Header and the one directory entry (width and height 0 above 255 pixels), then the image data.
+std::string icoFile(std::uint32_t width, std::uint32_t height, std::size_t colours, int bitsPerPixel,
+                    const std::string& data) {
+  std::string ico;
+  LittleEndianWriter w(ico);
+  w.u16(0);
+  w.u16(1);
+  w.u16(1);
+  w.u8(width);
+  w.u8(height);
+  w.u8(colours == 256 ? 0 : static_cast<std::uint32_t>(colours));
+  w.u8(0);
+  w.u16(0);
+  w.u16(static_cast<std::uint32_t>(bitsPerPixel));
+  w.u32(static_cast<std::uint32_t>(data.size()));
+  w.u32(22);
+  return ico + data;
+}
+
+int channels(int colourType) {
+  switch (colourType) {
+    case PNG_COLOR_TYPE_RGB:
+      return 3;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      return 2;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      return 4;
+    default:  // grey, palette
+      return 1;
+  }
+}
+
+std::uint32_t bigEndian32(const std::string& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return v;
+}
+
 }  // namespace
 
+std::optional<PngHeader> readPngHeader(const std::string& bytes) {
+  // Signature, then the header chunk: length 13, "IHDR", width, height, bit depth, colour type, ..., CRC.
+  constexpr std::size_t kHeaderEnd = 8 + 8 + 13 + 4;
+  if (bytes.size() < kHeaderEnd || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) != 0)
+    return std::nullopt;
+  if (bigEndian32(bytes, 8) != 13 || bytes.compare(12, 4, "IHDR") != 0) return std::nullopt;
+  const auto* chunk = reinterpret_cast<const Bytef*>(bytes.data() + 12);
+  if (crc32(0, chunk, 4 + 13) != bigEndian32(bytes, 8 + 8 + 13)) return std::nullopt;
+  PngHeader header;
+  header.width = bigEndian32(bytes, 16);
+  header.height = bigEndian32(bytes, 20);
+  const int depth = static_cast<unsigned char>(bytes[24]);
+  header.bitsPerPixel = depth * channels(static_cast<unsigned char>(bytes[25]));
+  if (header.width == 0 || header.height == 0 || header.width > PNG_UINT_31_MAX || header.height > PNG_UINT_31_MAX)
+    return std::nullopt;
+  return header;
+}
+
 std::optional<IconImage> decodePng(const std::string& bytes) {
-  if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) != 0) return std::nullopt;
+  const auto header = readPngHeader(bytes);
+  if (!header || !fitsBitmap(header->width, header->height)) return std::nullopt;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (!png) return std::nullopt;
   png_infop info = png_create_info_struct(png);
@@ -162,66 +218,17 @@ std::optional<IconImage> decodePng(const std::string& bytes) {
   return image;
 }
 
-std::optional<std::string> encodePng(const IconImage& image) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (!png) return std::nullopt;
-  png_infop info = png_create_info_struct(png);
-  std::string out;
-  std::vector<png_bytep> rows;
-  std::vector<png_color> colours;
-  std::vector<png_byte> alphas;
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, info ? &info : nullptr);
-    return std::nullopt;
-  }
-  png_set_write_fn(png, &out, writeToMemory, flushNothing);
-  const bool palette = image.bitsPerPixel <= 8;
-  const int colourType = palette ? PNG_COLOR_TYPE_PALETTE
-                                 : image.bitsPerPixel == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-  png_set_IHDR(png, info, image.width, image.height, palette ? image.bitsPerPixel : 8, colourType, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (palette) {
-    for (std::size_t i = 0; i < image.palette.size(); ++i) {
-      const Rgba& c = image.palette[i];
-      colours.push_back({c.r, c.g, c.b});
-      alphas.push_back(image.transparentIndex == i ? 0 : c.a);
-    }
-    png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
-    png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
-  }
-  for (std::uint32_t y = 0; y < image.height; ++y)
-    rows.push_back(const_cast<png_bytep>(image.pixels.data() + y * image.rowBytes));
-  png_write_info(png, info);
-  png_write_image(png, rows.data());
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return out;
+std::optional<std::string> encodeIco(const IconImage& image) {
+  if (!fitsBitmap(image.width, image.height)) return std::nullopt;
+  return icoFile(image.width, image.height, paletteEntries(image), image.bitsPerPixel, bitmapData(image));
 }
 
-std::optional<std::string> encodeIco(const IconImage& image) {
-  const bool large = image.width > kLargestBitmapIcon || image.height > kLargestBitmapIcon;
-  std::string data;
-  if (large) {
-    auto png = encodePng(image);
-    if (!png) return std::nullopt;
-    data = std::move(*png);
-  } else {
-    data = bitmapData(image);
-  }
-  std::string ico;
-  LittleEndianWriter w(ico);
-  w.u16(0);
-  w.u16(1);
-  w.u16(1);
-  w.u8(large ? 0 : image.width);
-  w.u8(large ? 0 : image.height);
-  w.u8(paletteEntries(image) == 256 ? 0 : static_cast<std::uint32_t>(paletteEntries(image)));
-  w.u8(0);
-  w.u16(0);
-  w.u16(static_cast<std::uint32_t>(image.bitsPerPixel));
-  w.u32(static_cast<std::uint32_t>(data.size()));
-  w.u32(22);
-  return ico + data;
+std::optional<std::string> pngToIco(const std::string& png) {
+  const auto header = readPngHeader(png);
+  if (!header) return std::nullopt;
+  if (!fitsBitmap(header->width, header->height)) return icoFile(0, 0, 0, header->bitsPerPixel, png);
+  const auto image = decodePng(png);
+  return image ? encodeIco(*image) : std::nullopt;
 }
 
 }  // namespace kx

@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 
 #include "common/strings.h"
 #include "download/verification.h"
 #include "flavour/flavour.h"
+#include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "setup/extraction.h"
+#include "setup/folder_replacement.h"
 #include "setup/platform_setup.h"
 #include "setup/registry_integration.h"
 #include "setup/shortcuts.h"
@@ -27,6 +28,18 @@ void track(const wchar_t* event) {
   if (isQv) TrackEvent(event);
 }
 
+// The one line the installation writes about a step that failed.
+void logFailure(const std::string& step, const std::string& reason) {
+  std::fprintf(stderr, "installation: %s failed: %s\n", step.c_str(), reason.c_str());
+}
+
+// A step whose failure leaves the product usable: noted, and the sequence goes on.
+void optionalStep(bool done, const std::string& step) {
+  if (!done) logFailure(step, "the installation goes on without it");
+}
+
+std::string describe(const std::wstring& path) { return platform::wideToFileSystem(path); }
+
 // The folder a package is extracted into (its "game" folder lies below it).
 fs::path packageFolder(const fs::path& root, const PackageEntry& entry) {
   fs::path pkg;
@@ -40,17 +53,74 @@ fs::path packageFolder(const fs::path& root, const PackageEntry& entry) {
   return entry.isAlternate ? pkg / "game2" : pkg;
 }
 
-// The channel as its bytes, no line end; only into a folder that exists, and
-// a file that cannot be opened is passed over.
+// The channel as its bytes, no line end, replacing the file whole so that a
+// failed write leaves the old one; only into a folder that exists.
 void writeChannelFile(const std::string& text, const fs::path& file) {
-  if (text.empty()) return;
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (out) out << text;
+  std::error_code error;
+  if (text.empty() || !fs::is_directory(file.parent_path(), error)) return;
+  optionalStep(platform::writeFileAtomically(file, text), "channel file " + file.string());
 }
 
-// The steps of the sequence; `failedUrl` names the entry being handled.
+// Extracts the package beside its installed version and swaps it in once
+// complete, so that a failure keeps the old version as it was.
+StepResult installPackage(const PackageEntry& package, const fs::path& pkg, ITaskCallback* window,
+                          const InstallationHost& host) {
+  FolderReplacement replacement(pkg);
+  if (auto prepared = replacement.prepare(); !prepared) return prepared;
+  host.downloadingPackage.exchange(true);
+  host.unzipTotalBytes = package.size;
+  track(L"unzip_game");
+  auto installed = unzipPackage(package.localPath, toWide(replacement.staging()), "lumlum", "game",
+                                host.unzipTotalBytes, window);
+  if (installed) installed = replacement.commit();
+  if (!installed) {
+    replacement.discard();
+    return installed;
+  }
+  track(L"unzip_game_success");
+  return installed;
+}
+
+// The flavour's links, registry values and channel file for an installed package.
+void packageSteps(const PackageEntry& package, const fs::path& pkg, const InstallationChoices& choices,
+                  const InstallationHost& host) {
+  const std::wstring& root = choices.root;
+  const fs::path rootPath = toPath(root);
+  const fs::path game = pkg / "game";
+  const std::wstring editor = toWide(game / "Editor.exe");
+  const bool registersScheme = package.bigVersion == "2.0";
+  const auto link = [](const std::wstring& target, const std::wstring& path) {
+    optionalStep(CreateShortcut(target, path, L"", L"", L""), "shortcut " + describe(path));
+  };
+  const auto scheme = [&] {
+    optionalStep(RegisterUrlProtocol(editorUrlScheme(), L"", editor), "URL scheme " + describe(editorUrlScheme()));
+  };
+  if (isEdu) link(toWide(rootPath / "Launcher.exe"), desktopLinkPath(L"Lumlum教育版"));
+  if (!isProd && !isKestrixUat && !isQv && !isKestrix) {
+    link(toWide(game / "launcher.exe"), desktopLinkPath(L"Lumlum Editor"));
+    host.createMapShortcut(root);
+  }
+  if (isQv) {
+    link(editor, editorShortcutPath(package.bigVersion));
+    if (registersScheme) scheme();
+  }
+  if (isKestrix) {
+    optionalStep(WriteEditorPathKey(package.bigVersion, root), "editor key for version " + package.bigVersion);
+    const std::wstring shortcut = editorShortcutPath(package.bigVersion);
+    MoveToRecycleBin(shortcut);
+    if (choices.createDesktopShortcut) link(editor, shortcut);
+    const std::wstring runValue = editorRunValueName(package.bigVersion);
+    optionalStep(DeleteAutoRunValue(runValue), "removing the auto-start value " + describe(runValue));
+    if (choices.autoRun) optionalStep(SetAutoRunValue(runValue, editor), "auto-start value " + describe(runValue));
+    if (registersScheme) scheme();
+    writeChannelFile(choices.channel, game / "Package" / "channel");
+  }
+}
+
+// The steps of the sequence; `failedUrls` gathers the entries not installed,
+// `handling` names the one being handled should an error stop everything.
 void installSteps(const std::vector<PackageEntry>& entries, const InstallationChoices& choices, ITaskCallback* window,
-                  const InstallationHost& host, std::string& failedUrl) {
+                  const InstallationHost& host, std::vector<std::string>& failedUrls, std::string& handling) {
   const std::wstring& root = choices.root;
   std::vector<const PackageEntry*> packages;
   const PackageEntry* platformSetup = nullptr;
@@ -64,49 +134,26 @@ void installSteps(const std::vector<PackageEntry>& entries, const InstallationCh
   }
 
   if (platformSetup && !platformSetup->localPath.empty()) {
-    failedUrl = platformSetup->url;
+    handling = platformSetup->url;
     track(L"install_platform");
     host.downloadingPackage.exchange(false);
-    runPlatformSetup(platformSetup->localPath, choices.setupArguments, window);
+    if (auto ran = runPlatformSetup(platformSetup->localPath, choices.setupArguments, window); !ran) {
+      logFailure("platform setup", ran.reason);
+      failedUrls.push_back(platformSetup->url);
+    }
   }
   if (window) window->OnInstallProgress(95);
 
   const fs::path rootPath = toPath(root);
   for (const PackageEntry* package : packages) {
-    failedUrl = package->url;
+    handling = package->url;
     const fs::path pkg = packageFolder(rootPath, *package);
-    const fs::path game = pkg / "game";
-    if (fs::exists(game)) fs::remove_all(game);
-
-    host.downloadingPackage.exchange(true);
-    host.unzipTotalBytes = package->size;
-    track(L"unzip_game");
-    if (unzipPackage(package->localPath, toWide(pkg), "lumlum", "game", host.unzipTotalBytes, window)) {
-      track(L"unzip_game_success");
+    if (auto installed = installPackage(*package, pkg, window, host); !installed) {
+      logFailure("package " + package->fileName, installed.reason);
+      failedUrls.push_back(package->url);
+      continue;
     }
-
-    const std::wstring editor = toWide(game / "Editor.exe");
-    const bool registersScheme = package->bigVersion == "2.0";
-    if (isEdu) CreateShortcut(toWide(rootPath / "Launcher.exe"), desktopLinkPath(L"Lumlum教育版"), L"", L"", L"");
-    if (!isProd && !isKestrixUat && !isQv && !isKestrix) {
-      CreateShortcut(toWide(game / "launcher.exe"), desktopLinkPath(L"Lumlum Editor"), L"", L"", L"");
-      host.createMapShortcut(root);
-    }
-    if (isQv) {
-      CreateShortcut(editor, editorShortcutPath(package->bigVersion), L"", L"", L"");
-      if (registersScheme) RegisterUrlProtocol(editorUrlScheme(), L"", editor);
-    }
-    if (isKestrix) {
-      WriteEditorPathKey(package->bigVersion, root);
-      const std::wstring link = editorShortcutPath(package->bigVersion);
-      MoveToRecycleBin(link);
-      if (choices.createDesktopShortcut) CreateShortcut(editor, link, L"", L"", L"");
-      const std::wstring runValue = editorRunValueName(package->bigVersion);
-      DeleteAutoRunValue(runValue);
-      if (choices.autoRun) SetAutoRunValue(runValue, editor);
-      if (registersScheme) RegisterUrlProtocol(editorUrlScheme(), L"", editor);
-      writeChannelFile(choices.channel, game / "Package" / "channel");
-    }
+    packageSteps(*package, pkg, choices, host);
   }
 
   if (isQv && !choices.mapId.empty() && !choices.mapDisplayName.empty()) host.createMapShortcut(root);
@@ -115,13 +162,18 @@ void installSteps(const std::vector<PackageEntry>& entries, const InstallationCh
   } else if (isProd) {
     writeChannelFile(choices.channel, rootPath / "config" / "system" / ".cps");
   }
+  // Asked again, the worker installs from the same downloads.
+  if (!failedUrls.empty()) return;
 
   for (const PackageEntry& entry : entries) {
     // An entry never given a local path has nothing on disk; its record path
     // would be ".cfg" in the current folder.
     if (entry.localPath.empty()) continue;
-    failedUrl = entry.url;
-    RemoveDownloadedFile(entry.localPath);
+    try {
+      RemoveDownloadedFile(entry.localPath);
+    } catch (const fs::filesystem_error& error) {
+      logFailure("removing the download " + describe(entry.localPath), error.what());
+    }
   }
   if (window) {
     window->OnInstallProgress(100);
@@ -131,18 +183,22 @@ void installSteps(const std::vector<PackageEntry>& entries, const InstallationCh
 
 }  // namespace
 
-void runInstallationSequence(const std::vector<PackageEntry>& entries, const InstallationChoices& choices,
-                             ITaskCallback* window, const InstallationHost& host) {
-  // An exception that left this thread would end the whole process. What is
-  // installed stays; the window hears of the failure as a file that could not
-  // be installed, and never hears of a finished installation.
-  std::string failedUrl;
+std::optional<std::string> runInstallationSequence(const std::vector<PackageEntry>& entries,
+                                                   const InstallationChoices& choices, ITaskCallback* window,
+                                                   const InstallationHost& host) {
+  std::vector<std::string> failedUrls;
+  std::string handling;
+  // An exception that left this thread would end the whole process. It
+  // stops the sequence where it is, and the entry being handled counts as
+  // not installed.
   try {
-    installSteps(entries, choices, window, host, failedUrl);
+    installSteps(entries, choices, window, host, failedUrls, handling);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "installation stopped: %s\n", error.what());
-    if (window) window->OnCheckFileError(failedUrl);
+    logFailure("installation", error.what());
+    failedUrls.push_back(handling);
   }
+  if (failedUrls.empty()) return std::nullopt;
+  return failedUrls.front();
 }
 
 }  // namespace kx

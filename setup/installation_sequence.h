@@ -3,11 +3,13 @@
 // once every selected file is downloaded and verified: the platform setup,
 // extraction of every selected editor package into its version folder, the
 // flavour's shortcut, registry and channel-file steps, removal of the
-// downloads, and the report of the end to the window.
+// downloads, and the report of the end to the window; or, when something the
+// product needs could not be installed, which entry that was.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,12 +43,22 @@ struct InstallationHost {
   std::function<void(const std::wstring& folder)> createMapShortcut;
 };
 
-// Runs the sequence over `entries` (the selected platform setup and editor
-// packages are installed; every entry's download is removed) and reports
-// progress and the end to `window` (may be null). An error that stops it is
-// reported as OnCheckFileError with the URL of the entry being handled, and
-// the end is then never reported; what was installed stays.
-void runInstallationSequence(const std::vector<PackageEntry>& entries, const InstallationChoices& choices,
-                             ITaskCallback* window, const InstallationHost& host);
+// Runs the sequence over `entries` and reports progress to `window` (may be
+// null). Every selected platform setup and editor package is installed on
+// its own: a package is extracted beside its old version, which it replaces
+// only once it is complete, and its links, registry values and channel file
+// follow. A step the product needs that fails (the platform setup cannot
+// start or ends with an error, a package cannot be extracted or put in
+// place) stops that package only; a step whose failure leaves the product
+// usable (a link, a registry value, a channel file, the map icon, removing a
+// download) is logged in one line and the sequence goes on.
+//
+// Returns nothing when everything was installed: every entry's download is
+// removed and the window hears 100 and the end. Otherwise returns the URL of
+// the first entry that was not installed, keeps every download for another
+// try and reports no end; the caller asks the user.
+std::optional<std::string> runInstallationSequence(const std::vector<PackageEntry>& entries,
+                                                   const InstallationChoices& choices, ITaskCallback* window,
+                                                   const InstallationHost& host);
 
 }  // namespace kx

@@ -62,8 +62,8 @@ std::optional<long long> leadingInteger(std::string_view text) {
   return negative ? -value : value;  // the log is read 12 bytes at a time: no overflow
 }
 
-bool runPlatformSetup(const std::wstring& setupPath, const std::wstring& argumentText, ITaskCallback* progress) {
-  if (setupPath.empty()) return false;
+StepResult runPlatformSetup(const std::wstring& setupPath, const std::wstring& argumentText, ITaskCallback* progress) {
+  if (setupPath.empty()) return StepResult::failure("no setup program");
   const auto log = platformSetupLogPath(setupPath);
   if (std::filesystem::exists(log)) std::filesystem::remove(log);
 
@@ -72,15 +72,17 @@ bool runPlatformSetup(const std::wstring& setupPath, const std::wstring& argumen
   auto setup = platform::Subprocess::start(setupPath, platform::ParameterText{argumentText},
                                            {.lifetime = platform::Subprocess::Lifetime::OutlivesInstaller,
                                             .makeExecutable = true});
-  if (!setup) return false;
+  if (!setup) return StepResult::failure("the setup program " + platform::wideToFileSystem(setupPath) + " cannot be started");
   while (!setup->wait(kPollInterval)) {
     const auto percent = readLoggedPercent(log);
     if (percent && *percent >= 0 && *percent <= 100 && progress)
       progress->OnInstallProgress(static_cast<std::int32_t>(static_cast<double>(*percent) * 0.05 + 90));
   }
-  if (isQv) TrackEvent(setup->exitCode() == 0 ? L"install_platform_success" : L"install_platform_failed");
+  const int exitCode = setup->exitCode();
+  if (isQv) TrackEvent(exitCode == 0 ? L"install_platform_success" : L"install_platform_failed");
   if (progress) progress->OnInstallProgress(95);
-  return true;
+  if (exitCode != 0) return StepResult::failure("the setup program ended with exit code " + std::to_string(exitCode));
+  return StepResult::success();
 }
 
 }  // namespace kx

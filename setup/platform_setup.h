@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "download/interfaces.h"
+#include "setup/step_result.h"
 
 namespace kx {
 
@@ -32,9 +33,10 @@ std::optional<long long> leadingInteger(std::string_view text);
 // log once a second (at most 12 bytes) and reporting value * 0.05 + 90 to
 // `progress` (may be null) for values 0 to 100; 95 when it has ended. In
 // flavour qv the exit code is sent as "install_platform_success" or
-// "install_platform_failed"; it has no other effect. False when the path is
-// empty or the program cannot be started. An old log is deleted first; file
+// "install_platform_failed". Fails, with the reason, when the path is empty,
+// the program cannot be started or it ends with an exit code other than 0:
+// the platform is then not installed. An old log is deleted first; file
 // system errors around it are thrown.
-bool runPlatformSetup(const std::wstring& setupPath, const std::wstring& argumentText, ITaskCallback* progress);
+StepResult runPlatformSetup(const std::wstring& setupPath, const std::wstring& argumentText, ITaskCallback* progress);
 
 }  // namespace kx

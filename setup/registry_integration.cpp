@@ -34,19 +34,20 @@ std::wstring editorKey(const std::string& version) {
   return std::wstring(kEditorKey) + platform::cp936ToWide(version);
 }
 
-// Sets or deletes one value of a Run key, doing nothing when it cannot be opened.
-void changeRunValue(std::wstring_view key, const std::wstring& valueName, const std::wstring* command) {
+// Sets or deletes one value of a Run key; false when that could not be done.
+// A value that is not there counts as deleted.
+bool changeRunValue(std::wstring_view key, const std::wstring& valueName, const std::wstring* command) {
   RegistryKey run;
-  if (RegistryKey::open(RegistryRoot::LocalMachine, key, platform::kKeyAllAccess, run) != RegistryResult::Ok) return;
-  if (command)
-    run.setString(valueName, *command);
-  else
-    run.deleteValue(valueName);
+  const RegistryResult opened = RegistryKey::open(RegistryRoot::LocalMachine, key, platform::kKeyAllAccess, run);
+  if (opened != RegistryResult::Ok) return !command && opened == RegistryResult::NotFound;
+  if (command) return run.setString(valueName, *command) == RegistryResult::Ok;
+  const RegistryResult deleted = run.deleteValue(valueName);
+  return deleted == RegistryResult::Ok || deleted == RegistryResult::NotFound;
 }
 
 }  // namespace
 
-void RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& description, const std::wstring& exePath) {
+bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& description, const std::wstring& exePath) {
   const struct {
     const wchar_t* suffix;
     const wchar_t* name;
@@ -57,26 +58,31 @@ void RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& descrip
       {L"\\DefaultIcon", L"", exePath},
       {L"\\shell\\open\\command", L"", exePath + L" \"%1\""},
   };
-  for (const auto& row : rows) platform::setRegistryString(RegistryRoot::ClassesRoot, scheme + row.suffix, row.name, row.data);
+  bool written = true;
+  for (const auto& row : rows) {
+    const auto result = platform::setRegistryString(RegistryRoot::ClassesRoot, scheme + row.suffix, row.name, row.data);
+    written = written && result == RegistryResult::Ok;
+  }
+  return written;
 }
 
-void SetAutoRunValue(const std::wstring& valueName, const std::wstring& command) {
-  changeRunValue(kAutoRunKey, valueName, &command);
+bool SetAutoRunValue(const std::wstring& valueName, const std::wstring& command) {
+  return changeRunValue(kAutoRunKey, valueName, &command);
 }
 
-void DeleteAutoRunValue(const std::wstring& valueName) { changeRunValue(kAutoRunKey, valueName, nullptr); }
+bool DeleteAutoRunValue(const std::wstring& valueName) { return changeRunValue(kAutoRunKey, valueName, nullptr); }
 
-void WriteEditorPathKey(const std::string& version, const std::wstring& installFolder) {
+bool WriteEditorPathKey(const std::string& version, const std::wstring& installFolder) {
   RegistryKey key;
   const std::wstring path = editorKey(version);
   if (RegistryKey::open(RegistryRoot::CurrentUser, path, platform::kKeyAllAccess, key) != RegistryResult::Ok &&
       RegistryKey::create(RegistryRoot::CurrentUser, path, key) != RegistryResult::Ok)
-    return;
-  if (key.setString(L"EditorPath", installFolder) != RegistryResult::Ok) return;
+    return false;
+  if (key.setString(L"EditorPath", installFolder) != RegistryResult::Ok) return false;
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
-  key.setString(L"UpdateTime", std::to_wstring(seconds));
+  return key.setString(L"UpdateTime", std::to_wstring(seconds)) == RegistryResult::Ok;
 }
 
 bool FindInstalledEditor(const std::string& version, std::wstring& installFolder) {

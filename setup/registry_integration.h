@@ -1,9 +1,10 @@
 #pragma once
 // What the installer records in the registry: where the editor lives, the
 // Run values that start the editor or the platform with the system, the
-// editor's URL scheme, and the lookup of an installed platform. No result is
-// reported: without administrator rights the HKLM and HKCR writes fail
-// silently, as they do for an unelevated Windows process.
+// editor's URL scheme, and the lookup of an installed platform. Without
+// administrator rights the HKLM and HKCR writes fail, as they do for an
+// unelevated Windows process; the writers say so (for the installation's
+// log) and nothing more happens.
 
 #include <string>
 
@@ -11,17 +12,19 @@ namespace kx {
 
 // HKCR\<scheme> (default) = description, "URL Protocol" = exePath,
 // HKCR\<scheme>\DefaultIcon (default) = exePath,
-// HKCR\<scheme>\shell\open\command (default) = exePath "%1".
-void RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& description, const std::wstring& exePath);
+// HKCR\<scheme>\shell\open\command (default) = exePath "%1". False when a value could not be written.
+bool RegisterUrlProtocol(const std::wstring& scheme, const std::wstring& description, const std::wstring& exePath);
 
-// Values of HKLM\SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Run.
-void SetAutoRunValue(const std::wstring& valueName, const std::wstring& command);
-void DeleteAutoRunValue(const std::wstring& valueName);
+// Values of HKLM\SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Run;
+// false when the value could not be set, or is still there.
+bool SetAutoRunValue(const std::wstring& valueName, const std::wstring& command);
+bool DeleteAutoRunValue(const std::wstring& valueName);
 
 // HKCU\SOFTWARE\Marrowin\KestrixEditor\<version> (version read as code page
 // 936, taken as stored even when empty): EditorPath = installFolder, then,
-// only when that worked, UpdateTime = seconds since 1970 UTC.
-void WriteEditorPathKey(const std::string& version, const std::wstring& installFolder);
+// only when that worked, UpdateTime = seconds since 1970 UTC. False when
+// either could not be written.
+bool WriteEditorPathKey(const std::string& version, const std::wstring& installFolder);
 
 // True, with `installFolder` set to EditorPath, when the editor exists at
 // EditorPath\Games\<version>\game\Editor.exe (letter case ignored, as on

@@ -1,6 +1,8 @@
 #include "setup/shortcuts.h"
 
+#include <exception>
 #include <filesystem>
+#include <optional>
 
 #include "common/strings.h"
 #include "flavour/flavour.h"
@@ -70,9 +72,12 @@ std::wstring MakeShortcutIcon(const std::wstring& folder, const std::wstring& ma
   mapIconUrl += mapIconUrl.find(L'?') == std::wstring::npos ? L'?' : L'&';
   mapIconUrl += kImageQuery;
 
-  const bool downloaded = downloadIcon(toUtf8(mapIconUrl), icon);
-  const auto image = downloaded ? decodePng(readFile(icon)) : std::nullopt;
-  const auto ico = image ? encodeIco(*image) : std::nullopt;
+  std::optional<std::string> ico;
+  try {
+    if (downloadIcon(toUtf8(mapIconUrl), icon)) ico = pngToIco(readFile(icon));
+  } catch (const std::exception&) {
+    // Whatever goes wrong with a decoration leaves the shortcut without it.
+  }
   if (!ico || !platform::writeFileAtomically(icon, *ico)) {
     fs::remove(icon, ec);  // no half-downloaded page posing as an icon
     return {};

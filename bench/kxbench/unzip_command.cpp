@@ -33,15 +33,15 @@ int runUnzip(const std::vector<std::string>& args) {
   const int null = open("/dev/null", O_WRONLY);
   dup2(null, STDOUT_FILENO);
   const auto started = std::chrono::steady_clock::now();
-  const bool ok = unzipPackage(platform::fileSystemToWide(args[0]), platform::fileSystemToWide(args[1]), "lumlum",
-                               "game", size, nullptr);
+  const StepResult extracted = unzipPackage(platform::fileSystemToWide(args[0]), platform::fileSystemToWide(args[1]), "lumlum",
+                                            "game", size, nullptr);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   std::fflush(stdout);
   dup2(savedStdout, STDOUT_FILENO);
   close(savedStdout);
   close(null);
-  if (!ok) {
-    std::fprintf(stderr, "kxbench unzip: extraction failed\n");
+  if (!extracted) {
+    std::fprintf(stderr, "kxbench unzip: extraction failed: %s\n", extracted.reason.c_str());
     return 1;
   }
   printFigures(size, elapsed.count());

@@ -164,7 +164,7 @@ TEST_F(DiskFaultsTest, AFileSystemWithoutAllocationGetsASparseFile) {
 // The same on a real volume too small for the package.
 TEST_F(DiskFaultsTest, ASmallVolumeIsReportedFull) {
   SmallVolume volume(1 << 20);
-  if (!volume.mounted()) GTEST_SKIP() << volume.failure();
+  if (!volume.mounted()) GTEST_SKIP() << volume.why();
   RecordingCallbacks calls;
   Downloader engine(&calls, &calls);
   engine.Download(server.url("/pkg.zip"), wide(volume.file("pkg.zip")), kSize, "");

@@ -230,7 +230,7 @@ TEST_F(Aria2Transfer, ASegmentedDownloadIsLeftToTheSegmentedDownloader) {
 // aria2 ends with its own code for a full disk; that is no lost connection.
 TEST_F(Aria2Transfer, AFullDiskIsReportedAsSuch) {
   test::SmallVolume volume(1 << 20);
-  if (!volume.mounted()) GTEST_SKIP() << volume.failure();
+  if (!volume.mounted()) GTEST_SKIP() << volume.why();
   server.route("/pkg.zip", {{"file", source}});
   CAria2Download engine(&callbacks, &callbacks);
   engine.Download(server.url("/pkg.zip"), wide(volume.file("pkg.zip")), 3'000'000, "");

@@ -56,17 +56,25 @@ PackageEntry InstallationTest::package(const std::string& name, const nlohmann::
   return entry;
 }
 
-PackageEntry InstallationTest::platformSetup() {
+PackageEntry InstallationTest::platformSetup(const std::string& program) {
   const fs::path source = fs::path(files.file("PlatformSetup.exe"));
-  writeWholeFile(source, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " +
-                             shellQuote(setupArguments().string()) +
-                             "\necho 100 > \"$TMPDIR/PlatformSetup.log\"\nexit 0\n");
+  writeWholeFile(source, !program.empty() ? program
+                                          : "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " +
+                                                shellQuote(setupArguments().string()) +
+                                                "\necho 100 > \"$TMPDIR/PlatformSetup.log\"\nexit 0\n");
   PackageEntry entry = served(server, source, root, "PlatformSetup.exe");
   entry.isPlatformInstaller = true;
   return entry;
 }
 
 bool InstallationTest::install(std::vector<PackageEntry> entries, const std::string& endEvent) {
+  begin(std::move(entries));
+  const bool ended = log.waitFor(endEvent, std::chrono::seconds(30));
+  manager->stopWorker();
+  return ended;
+}
+
+void InstallationTest::begin(std::vector<PackageEntry> entries) {
   manager = std::make_unique<InstallMan>();
   manager->totalBytes = 0;
   for (const PackageEntry& entry : entries) manager->totalBytes += entry.size;
@@ -75,9 +83,6 @@ bool InstallationTest::install(std::vector<PackageEntry> entries, const std::str
   window.logProgress = true;
   window.attach(*manager, fromUtf8(root.string()));
   manager->startWorker(fromUtf8(root.string()));
-  const bool ended = log.waitFor(endEvent, std::chrono::seconds(30));
-  manager->stopWorker();
-  return ended;
 }
 
 std::optional<std::wstring> registryValue(platform::RegistryRoot root, const std::wstring& key,

@@ -28,10 +28,13 @@ class InstallationTest : public ::testing::Test {
 
   // Serves an editor package made of `entries` (make_zip.py's form) under `name`.
   PackageEntry package(const std::string& name, const nlohmann::json& entries, const std::string& bigVersion);
-  // Serves a platform setup: a shell script that logs 100 and records its arguments.
-  PackageEntry platformSetup();
+  // Serves a platform setup: by default a shell script that logs 100, records
+  // its arguments and exits 0; else `program` as it is.
+  PackageEntry platformSetup(const std::string& program = "");
   // Runs the worker over `entries` into `root`; false when it did not end in time.
   bool install(std::vector<PackageEntry> entries, const std::string& endEvent = "OnInstallFinished");
+  // Starts the worker over `entries` into `root` and leaves it running.
+  void begin(std::vector<PackageEntry> entries);
 
   fs::path desktop() const { return fs::path(scratch.file("machine")) / "Desktop"; }
   fs::path trashedFiles() const { return fs::path(scratch.file("data")) / "Trash" / "files"; }

@@ -1,12 +1,15 @@
 // Flavour kestrix from startWorker to the end report: the package folder per
 // version, the editor key, the Run value, the URL scheme, the shortcut, the
-// channel file, the removal of the downloads, and a failing step.
+// channel file, the removal of the downloads, failing steps and the retry
+// after a failed installation.
 #include <gtest/gtest.h>
 
 #include "common/strings.h"
 #include "install_manager/command_line.h"
 #include "tests/installation/installation_fixture.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/recording_telemetry.h"
+#include "tests/support/small_volume.h"
 #include "tests/support/tools.h"
 
 namespace kx::test {
@@ -112,6 +115,106 @@ TEST_F(InstallationTest, AFailingStepIsReportedAndKeepsWhatIsInstalled) {
   // The downloads stay for another try.
   EXPECT_TRUE(fs::exists(root.parent_path() / "first.zip"));
   EXPECT_TRUE(fs::exists(root.parent_path() / "broken.zip"));
+}
+
+// An update onto a volume that is full: the old version and the download
+// stay, no end is reported, and once there is space the page's retry
+// installs from the same download.
+class FullVolumeInstallation : public InstallationTest {
+ protected:
+  void failThenRetry(const std::function<void()>& freeSpace) {
+    const fs::path game = root / "games" / "2.0" / "game";
+    fs::create_directories(game);
+    writeWholeFile(game / "Editor.exe", "old editor");
+    PackageEntry editor = package(
+        "editor.zip",
+        nlohmann::json::array({{{"name", "lumlum/Editor.exe"}, {"data", "new editor "}, {"repeat", 200000}, {"deflate", true}},
+                               {{"name", "lumlum/Package"}, {"dir", true}}}),
+        "2.0");
+    window.checkAnswer = RecordingWindow::CheckAnswer::Never;
+    begin({editor});
+    ASSERT_TRUE(log.waitFor("OnCheckFileError(" + editor.url + ")", std::chrono::seconds(30)));
+
+    EXPECT_EQ(readWholeFile(game / "Editor.exe"), "old editor");
+    EXPECT_FALSE(fs::exists(root / "games" / "2.0" / ".installing")) << "the half-extracted version is gone";
+    EXPECT_TRUE(fs::exists(root.parent_path() / "editor.zip"));
+    EXPECT_FALSE(log.contains("OnInstallFinished"));
+    EXPECT_FALSE(log.contains("OnInstallProgress(100)"));
+    // Nothing points at an editor that was not installed.
+    EXPECT_FALSE(registryValue(RegistryRoot::CurrentUser, L"SOFTWARE\\Marrowin\\KestrixEditor\\2.0", L"EditorPath"));
+    EXPECT_FALSE(registryValue(RegistryRoot::ClassesRoot, L"kestrixeditor", L"URL Protocol"));
+    EXPECT_FALSE(fs::exists(desktop() / "Kestrix编辑器 2.0.lnk"));
+
+    freeSpace();
+    manager->answerCheckFailure(true);
+    ASSERT_TRUE(log.waitFor("OnInstallFinished", std::chrono::seconds(30)));
+    EXPECT_EQ(readWholeFile(game / "Editor.exe").substr(0, 11), "new editor ");
+    EXPECT_EQ(fs::file_size(game / "Editor.exe"), 11u * 200000);
+    EXPECT_FALSE(fs::exists(root.parent_path() / "editor.zip"));
+    EXPECT_TRUE(registryValue(RegistryRoot::CurrentUser, L"SOFTWARE\\Marrowin\\KestrixEditor\\2.0", L"EditorPath"));
+    EXPECT_EQ(lnkInfoField(desktop() / "Kestrix编辑器 2.0.lnk", "Local path"), (game / "Editor.exe").string());
+  }
+};
+
+TEST_F(FullVolumeInstallation, WritesThatFailOnAFullDiskKeepTheOldVersionUntilARetryInstalls) {
+  auto full = std::make_unique<FullDisk>(root, 64 << 10);
+  failThenRetry([&] { full.reset(); });
+}
+
+TEST_F(FullVolumeInstallation, SmallVolumeKeepsTheOldVersionUntilARetryInstalls) {
+  SmallVolume volume(root, 1 << 20);
+  if (!volume.mounted()) GTEST_SKIP() << volume.why();
+  failThenRetry([&] { ASSERT_TRUE(volume.resize(16 << 20)); });
+}
+
+TEST_F(InstallationTest, PlatformSetupThatFailsOrCannotStartIsReportedAndItsDownloadKept) {
+  const struct {
+    const char* name;
+    std::string program;
+    const char* logged;
+  } cases[] = {
+      {"exits with an error", "#!/bin/sh\nexit 5\n", "ended with exit code 5"},
+      {"cannot start", std::string("MZ\x90\0not a program here", 22), "cannot be started"},
+  };
+  window.checkAnswer = RecordingWindow::CheckAnswer::Never;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.clear();
+    PackageEntry setup = platformSetup(c.program);
+    PackageEntry editor = package("editor.zip", editorArchive, "2.0");
+    testing::internal::CaptureStderr();
+    const bool reported = install({editor, setup}, "OnCheckFileError(" + setup.url + ")");
+    const std::string logged = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(reported);
+    EXPECT_NE(logged.find("platform setup failed: the setup program"), std::string::npos) << logged;
+    EXPECT_NE(logged.find(c.logged), std::string::npos) << logged;
+    EXPECT_FALSE(log.contains("OnInstallFinished"));
+    EXPECT_TRUE(fs::exists(root.parent_path() / "PlatformSetup.exe")) << "kept for another try";
+    // The editor does not need the platform to run: it is installed.
+    EXPECT_EQ(readWholeFile(root / "games" / "2.0" / "game" / "Editor.exe"), "editor");
+    for (const char* kept : {"PlatformSetup.exe", "editor.zip"}) fs::remove(root.parent_path() / kept);
+  }
+}
+
+TEST_F(InstallationTest, ChannelWriteThatFailsLeavesTheOldFileAndTheInstallationGoesOn) {
+  setChannel("beta");
+  PackageEntry editor = package("editor.zip",
+                                nlohmann::json::array({{{"name", "lumlum/Editor.exe"}, {"data", "editor"}},
+                                                       {{"name", "lumlum/Package/channel"}, {"data", "default"}}}),
+                                "2.0");
+  const fs::path package = root / "games" / "2.0" / "game" / "Package";
+  testing::internal::CaptureStderr();
+  bool finished = false;
+  {
+    FullDisk full(package, 0);
+    finished = install({editor});
+  }
+  const std::string logged = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(finished);
+  EXPECT_EQ(readWholeFile(package / "channel"), "default");
+  EXPECT_EQ(std::distance(fs::directory_iterator(package), fs::directory_iterator()), 1) << "no temporary left";
+  EXPECT_NE(logged.find("installation: channel file " + (package / "channel").string() + " failed"), std::string::npos)
+      << logged;
 }
 
 }  // namespace

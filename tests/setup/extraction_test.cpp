@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "common/strings.h"
@@ -12,6 +14,8 @@
 #include "tests/setup/recording_task_callback.h"
 #include "tests/support/test_server.h"
 #include "tests/support/tools.h"
+#include "tests/support/full_disk.h"
+#include "tests/support/small_volume.h"
 
 namespace kx {
 namespace {
@@ -30,7 +34,7 @@ class Extraction : public ::testing::Test {
     return json::parse(result.output).get<std::vector<std::uint64_t>>();
   }
 
-  bool unzip(std::uint64_t total = 0) {
+  StepResult unzip(std::uint64_t total = 0) {
     return unzipPackage(fromUtf8(archive.string()), fromUtf8(dest.string()), "lumlum", "game",
                         total ? total : fs::file_size(archive), &progress);
   }
@@ -158,11 +162,24 @@ TEST_F(Extraction, LinkWrittenThroughIsRefused) {
   EXPECT_FALSE(fs::exists(dest / "lumlum/sub/x.txt"));
 }
 
-TEST_F(Extraction, NamesFollowTheUtf8FlagElseTheAnsiCodePage) {
+TEST_F(Extraction, NamesFollowAMatchingUnicodePathElseTheUtf8FlagElseTheAnsiCodePage) {
   makeArchive(json::array({{{"name", "lumlum/编辑器.txt"}, {"data", "utf8"}},
-                           {{"raw_name", "6c756d6c756d2fd6d0cec42e747874"}, {"data", "gbk"}}}));  // lumlum/中文.txt in GBK
-  ASSERT_TRUE(unzip());
+                           {{"raw_name", "6c756d6c756d2fd6d0cec42e747874"}, {"data", "gbk"}},  // lumlum/中文.txt in GBK
+                           // "lumlum/File 2 - ö.txt" in code page 437, as Windows tools store it
+                           {{"raw_name", "6c756d6c756d2f46696c652032202d20942e747874"},
+                            {"unicode_path", "lumlum/File 2 - ö.txt"},
+                            {"data", "unicode path"}},
+                           // a Unicode Path written for another name (an edited archive) is not believed
+                           {{"name", "lumlum/stored.txt"},
+                            {"unicode_path", "lumlum/edited.txt"},
+                            {"unicode_crc", false},
+                            {"data", "stale field"}}}));
+  const auto extracted = unzip();
+  ASSERT_TRUE(extracted) << extracted.reason;
   EXPECT_EQ(test::readWholeFile(dest / "game/编辑器.txt"), "utf8");
+  EXPECT_EQ(test::readWholeFile(dest / "game/File 2 - ö.txt"), "unicode path");
+  EXPECT_EQ(test::readWholeFile(dest / "game/stored.txt"), "stale field");
+  EXPECT_FALSE(fs::exists(dest / "game/edited.txt"));
   // The GBK bytes are not UTF-8: under a UTF-8 code page they become
   // replacement characters, never raw bytes in a file name.
   const std::string replaced = "game/\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.txt";
@@ -206,6 +223,135 @@ TEST_F(Extraction, ExistingFilesAreReplaced) {
   test::writeWholeFile(dest / "lumlum/a.txt", "old content");
   ASSERT_TRUE(unzip());
   EXPECT_EQ(test::readWholeFile(dest / "game/a.txt"), "new");
+}
+
+TEST_F(Extraction, FailedWriteFailsNamingTheCause) {
+  // libarchive only warns when write() fails, and then extends the file to
+  // its full size with zeros: the extraction must not go on as if it had worked.
+  makeArchive(json::array({{{"name", "lumlum/small.txt"}, {"data", "fits"}},
+                           {{"name", "lumlum/large.bin"}, {"data", "x"}, {"repeat", 256 << 10}, {"deflate", true}}}));
+  StepResult extracted;
+  {
+    test::FullDisk full(dest, 64 << 10);
+    extracted = unzip();
+  }
+  ASSERT_FALSE(extracted);
+  EXPECT_NE(extracted.reason.find("lumlum/large.bin"), std::string::npos) << extracted.reason;
+  EXPECT_NE(extracted.reason.find(std::strerror(ENOSPC)), std::string::npos) << extracted.reason;
+  EXPECT_FALSE(fs::exists(dest / "game")) << "no rename after a failure";
+}
+
+TEST_F(Extraction, EveryDirectoryRecordCountsWhateverTheEndRecordSays) {
+  // A writer without ZIP64 lets the 16-bit count wrap (65,538 entries read as 2);
+  // the directory's own records are what the archive holds.
+  makeArchive({{"entries", json::array({{{"name", "lumlum/a.txt"}, {"data", "a"}},
+                                        {{"name", "lumlum/b.txt"}, {"data", "b"}},
+                                        {{"name", "lumlum/c.txt"}, {"data", "c"}}})},
+               {"count", 1}});
+  const auto extracted = unzip();
+  ASSERT_TRUE(extracted) << extracted.reason;
+  for (const char* name : {"a", "b", "c"})
+    EXPECT_EQ(test::readWholeFile(dest / "game" / (std::string(name) + ".txt")), name);
+}
+
+TEST_F(Extraction, DirectoryThatDisagreesWithTheArchiveFails) {
+  // The end record's directory size leaves out the last record: libarchive
+  // still reads that entry, and no name is known for it.
+  makeArchive(json::array({{{"name", "lumlum/a.txt"}, {"data", "a"}}, {{"name", "lumlum/b.txt"}, {"data", "b"}}}));
+  std::string bytes = test::readWholeFile(archive);
+  const std::size_t end = bytes.rfind("PK\x05\x06");
+  const std::size_t lastRecord = 46 + std::string("lumlum/b.txt").size();
+  std::uint32_t size = 0;
+  std::memcpy(&size, bytes.data() + end + 12, 4);
+  size -= static_cast<std::uint32_t>(lastRecord);
+  std::memcpy(bytes.data() + end + 12, &size, 4);
+  test::writeWholeFile(archive, bytes);
+  const auto extracted = unzip();
+  EXPECT_FALSE(extracted);
+  EXPECT_FALSE(fs::exists(dest / "game"));
+}
+
+// Every file, folder and link below `root`, with its content or target.
+std::map<std::string, std::string> treeOf(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    const std::string name = fs::relative(item.path(), root).string();
+    if (item.is_symlink()) {
+      tree[name] = "link to " + fs::read_symlink(item.path()).string();
+    } else if (item.is_directory()) {
+      tree[name] = "folder";
+    } else {
+      tree[name] = "file " + test::readWholeFile(item.path());
+    }
+  }
+  return tree;
+}
+
+TEST_F(Extraction, ArchivesFromOtherToolsExtractAsBsdtarExtractsThem) {
+  const json cases[] = {
+      // a library link stored before its target, its name deflated as some tools do
+      {{"entries", json::array({{{"name", "lumlum/lib/libfoo.so"}, {"symlink", "libfoo.so.0.0.0"}, {"deflate", true}},
+                                {{"name", "lumlum/lib/libfoo.so.0.0.0"}, {"data", "library"}, {"deflate", true}},
+                                {{"name", "lumlum/bin/foo"}, {"symlink", "../lib/libfoo.so"}}})}},
+      // a name in code page 437 with its Unicode Path field
+      {{"entries", json::array({{{"raw_name", "6c756d6c756d2f46696c652032202d20942e747874"},
+                                 {"unicode_path", "lumlum/File 2 - ö.txt"},
+                                 {"data", "umlaut"}}})}},
+      // bytes in front of the archive, as a self-extractor's program
+      {{"entries", json::array({{{"name", "lumlum/a.txt"}, {"data", "a"}}, {{"name", "lumlum/b.txt"}, {"data", "b"}}})},
+       {"prefix", 1000}},
+      // bytes between the entries
+      {{"entries", json::array({{{"name", "lumlum/a.txt"}, {"data", "a"}, {"deflate", true}},
+                                {{"name", "lumlum/b.txt"}, {"data", "b"}}})},
+       {"gap", 100}},
+  };
+  for (const auto& spec : cases) {
+    fs::remove_all(dest);
+    fs::remove_all(scratch / "bsdtar");
+    fs::create_directories(scratch / "bsdtar");
+    makeArchive(spec);
+    const auto reference = test::runCommand("bsdtar -xf " + test::shellQuote(archive.string()) + " -C " +
+                                            test::shellQuote((scratch / "bsdtar").string()));
+    ASSERT_EQ(reference.exitCode, 0) << spec.dump();
+    const auto extracted = unzip();
+    ASSERT_TRUE(extracted) << spec.dump() << ": " << extracted.reason;
+    EXPECT_EQ(treeOf(dest / "game"), treeOf(scratch / "bsdtar/lumlum")) << spec.dump();
+  }
+}
+
+// A real file system that fills up; only root can mount one.
+class FullVolume : public Extraction {
+ protected:
+  void SetUp() override {
+    if (!volume.mounted()) GTEST_SKIP() << volume.why();
+    dest = scratch / "volume" / "dest";
+  }
+  test::SmallVolume volume{scratch / "volume", 1 << 20};
+};
+
+TEST_F(FullVolume, PackageLargerThanTheFreeSpaceIsRefusedBeforeWriting) {
+  // Two 1 MiB entries do not fit into a 1 MiB volume.
+  makeArchive(json::array({{{"name", "lumlum/a.bin"}, {"data", "a"}, {"repeat", 1 << 20}, {"deflate", true}},
+                           {{"name", "lumlum/b.bin"}, {"data", "b"}, {"repeat", 1 << 20}, {"deflate", true}}}));
+  const auto extracted = unzip();
+  ASSERT_FALSE(extracted);
+  EXPECT_NE(extracted.reason.find("2097152 bytes"), std::string::npos) << extracted.reason;
+  const std::string freeBytes = std::to_string(fs::space(scratch / "volume").available) + " bytes";
+  EXPECT_NE(extracted.reason.find(freeBytes), std::string::npos) << extracted.reason;
+  EXPECT_FALSE(fs::exists(dest)) << "nothing written";
+}
+
+TEST_F(FullVolume, VolumeThatFillsUpDuringExtractionFails) {
+  // 600 small files pass the space check (600 KiB of 1 MiB) but each takes a
+  // whole page of the volume, so writes start failing halfway.
+  json entries = json::array();
+  for (int i = 0; i < 600; ++i)
+    entries.push_back({{"name", "lumlum/f" + std::to_string(i)}, {"data", "x"}, {"repeat", 1000}, {"deflate", true}});
+  makeArchive(entries);
+  const auto extracted = unzip();
+  ASSERT_FALSE(extracted);
+  EXPECT_NE(extracted.reason.find(std::strerror(ENOSPC)), std::string::npos) << extracted.reason;
+  EXPECT_FALSE(fs::exists(dest / "game"));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// A package beyond 4 GiB: ZIP64 sizes and an entry whose local header starts
-// past the 4 GiB mark. The archive is written sparse (its first entry is
-// zeros), so only the extraction itself costs disk time.
+// Archives beyond the 16- and 32-bit fields of the zip format. A package
+// beyond 4 GiB: ZIP64 sizes and an entry whose local header starts past the
+// 4 GiB mark, written sparse (its first entry is zeros), so only the
+// extraction itself costs disk time. And more entries than the end record's
+// 16-bit count can hold.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -98,8 +100,9 @@ TEST(LargeArchive, EntryBeyondFourGibExtractsByteExact) {
 
   test::RecordingTaskCallback progress;
   const auto dest = scratch / "games/2.0";
-  ASSERT_TRUE(unzipPackage(fromUtf8(archive.string()), fromUtf8(dest.string()), "lumlum", "game",
-                           fs::file_size(archive), &progress));
+  const auto extracted = unzipPackage(fromUtf8(archive.string()), fromUtf8(dest.string()), "lumlum", "game",
+                                     fs::file_size(archive), &progress);
+  ASSERT_TRUE(extracted) << extracted.reason;
 
   EXPECT_EQ(fs::file_size(dest / "game/Content/data.pak"), big.size);
   EXPECT_EQ(test::readWholeFile(dest / "game/Editor.exe"), tail);
@@ -115,6 +118,40 @@ TEST(LargeArchive, EntryBeyondFourGibExtractsByteExact) {
     EXPECT_EQ(std::string(block, sizeof block), std::string(sizeof block, '\0')) << at;
   }
   close(in);
+}
+
+TEST(LargeArchive, EntryCountBeyondSixteenBitsExtractsEveryEntry) {
+  // 65,538 entries from a writer without ZIP64: the end record's count has
+  // wrapped to 2, and no ZIP64 record says otherwise.
+  constexpr int kEntries = 65538;
+  test::TempDir tempDir;
+  const fs::path scratch{tempDir.path()};
+  const auto archive = scratch / "package.zip";
+  const auto made = test::runPython(
+      "import struct, sys, zipfile\n"
+      "path, count = sys.argv[1], int(sys.argv[2])\n"
+      "with zipfile.ZipFile(path, 'w') as z:\n"
+      "    for i in range(count):\n"
+      "        z.writestr('lumlum/%02d/%05d' % (i // 1000, i), str(i))\n"
+      "data = open(path, 'rb').read()\n"
+      "zip64 = data.rindex(b'PK\\x06\\x06')\n"
+      "size, offset = struct.unpack('<QQ', data[zip64 + 40:zip64 + 56])\n"
+      "end = b'PK\\x05\\x06' + struct.pack('<HHHHIIH', 0, 0, count & 0xFFFF, count & 0xFFFF, size, offset, 0)\n"
+      "open(path, 'wb').write(data[:zip64] + end)\n"
+      "print(len(zipfile.ZipFile(path).namelist()))\n",
+      test::shellQuote(archive.string()) + " " + std::to_string(kEntries), 120);
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  ASSERT_EQ(made.output, std::to_string(kEntries) + "\n") << "Python's zipfile lists them all";
+
+  const auto dest = scratch / "games/2.0";
+  const auto extracted = unzipPackage(fromUtf8(archive.string()), fromUtf8(dest.string()), "lumlum", "game",
+                                      fs::file_size(archive), nullptr);
+  ASSERT_TRUE(extracted) << extracted.reason;
+  int files = 0;
+  for (const auto& item : fs::recursive_directory_iterator(dest / "game")) files += item.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(files, kEntries);
+  EXPECT_EQ(test::readWholeFile(dest / "game/00/00000"), "0");
+  EXPECT_EQ(test::readWholeFile(dest / "game/65/65537"), "65537");
 }
 
 }  // namespace

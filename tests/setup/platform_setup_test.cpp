@@ -87,7 +87,9 @@ TEST_F(PlatformSetupRun, LoggedPercentagesBecomeProgressAndTheFolderStaysOneArgu
   test::writeWholeFile(scratch / "tmp/PlatformSetup.log", "60");  // from an earlier run: deleted first
   const std::wstring folder = fromUtf8((scratch / "My Games  2").string());
 
-  ASSERT_TRUE(runPlatformSetup(setup, buildPlatformSetupArguments(folder, true, true), &progress));
+  const auto ran = runPlatformSetup(setup, buildPlatformSetupArguments(folder, true, true), &progress);
+  EXPECT_FALSE(ran) << "the platform is not installed when its setup fails";
+  EXPECT_EQ(ran.reason, "the setup program ended with exit code 3");
 
   EXPECT_EQ(progress.progress(), (std::vector<std::int32_t>{91, 95}));
   const std::string args = test::readWholeFile(scratch / "args.txt");
@@ -113,7 +115,14 @@ TEST_F(PlatformSetupRun, QuickSetupReportsOnlyTheEnd) {
 
 TEST_F(PlatformSetupRun, MissingProgramIsNotStarted) {
   EXPECT_FALSE(runPlatformSetup(L"", L"/S", &progress));
-  EXPECT_FALSE(runPlatformSetup(fromUtf8((scratch / "absent.exe").string()), L"/S", &progress));
+  const auto absent = scratch / "absent.exe";
+  const auto ran = runPlatformSetup(fromUtf8(absent.string()), L"/S", &progress);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(ran.reason, "the setup program " + absent.string() + " cannot be started");
+  // Downloaded, but not a program this system can run.
+  const auto garbage = scratch / "garbage.exe";
+  test::writeWholeFile(garbage, std::string("MZ\x90\0not a program here", 22));
+  EXPECT_FALSE(runPlatformSetup(fromUtf8(garbage.string()), L"/S", &progress));
   EXPECT_TRUE(progress.progress().empty());
   EXPECT_TRUE(platformEvents().empty());
 }

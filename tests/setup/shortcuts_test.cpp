@@ -48,10 +48,7 @@ std::uint32_t le32(const std::string& s, std::size_t at) {
 class IcoWriter : public ::testing::Test {
  protected:
   std::string convert(const fs::path& png, const fs::path& ico) {
-    const auto image = decodePng(test::readWholeFile(png));
-    EXPECT_TRUE(image.has_value());
-    if (!image) return {};
-    const auto data = encodeIco(*image);
+    const auto data = pngToIco(test::readWholeFile(png));
     EXPECT_TRUE(data.has_value());
     test::writeWholeFile(ico, data.value_or(""));
     return data.value_or("");
@@ -116,6 +113,8 @@ TEST_F(IcoWriter, PaletteImageKeepsItsDepthAndBlacksOutTheTransparentIndex) {
 TEST_F(IcoWriter, NonPngDataIsRejected) {
   EXPECT_FALSE(decodePng("<html><body>404</body></html>"));
   EXPECT_FALSE(decodePng(std::string("\x89PNG\r\n\x1a\n", 8) + "broken"));
+  EXPECT_FALSE(pngToIco("<html><body>404</body></html>"));
+  EXPECT_FALSE(pngToIco(std::string("\x89PNG\r\n\x1a\n", 8) + "broken"));
 }
 
 class MapShortcut : public ::testing::Test {
@@ -175,6 +174,37 @@ TEST_F(MapShortcut, WritesTheLinkWithItsIconAndLaunchLink) {
   CreateMapShortcut(folder(), L"4711", L"Dragon Map", iconUrl, launchLink);
   EXPECT_EQ(iconUrl, urlOf("/logo.png?v=1&fop=imageView/0/w/99999/f/png&fop=imageView/0/w/99999/f/png"));
   EXPECT_EQ(iconQueries().back(), "v=1&fop=imageView/0/w/99999/f/png&fop=imageView/0/w/99999/f/png");
+}
+
+TEST_F(MapShortcut, OversizedIconGoesIntoTheIcoUndecoded) {
+  // Headers that claim more pixels than an icon has: decoding them would
+  // take terabytes (or 1.5 GB and seconds). Their data is a few rows.
+  for (const int side : {1'000'000, 20'000}) {
+    const auto png = scratch / ("huge" + std::to_string(side) + ".png");
+    const auto made = test::runPython(
+        "import struct, sys, zlib\n"
+        "side = int(sys.argv[2])\n"
+        "def chunk(kind, data):\n"
+        "    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))\n"
+        "rows = zlib.compress(b'\\0' * (1 + 4 * side) * 2)\n"
+        "open(sys.argv[1], 'wb').write(b'\\x89PNG\\r\\n\\x1a\\n'\n"
+        "    + chunk(b'IHDR', struct.pack('>IIBBBBB', side, side, 8, 6, 0, 0, 0))\n"
+        "    + chunk(b'IDAT', rows) + chunk(b'IEND', b''))\n",
+        test::shellQuote(png.string()) + " " + std::to_string(side));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    server.route("/huge.png", {{"file", png.string()}});
+    std::wstring iconUrl = urlOf("/huge.png");
+    ASSERT_NO_THROW(CreateMapShortcut(folder(), L"77", L"Huge", iconUrl, launchLink)) << side;
+
+    const auto icon = scratch / "install/temp/ico/77.ico";
+    EXPECT_EQ(test::lnkInfoField(desktop() / "Huge.lnk", "Icon location"), icon.string()) << side;
+    const std::string ico = test::readWholeFile(icon);
+    ASSERT_GT(ico.size(), 22u) << side;
+    EXPECT_EQ(ico.substr(0, 8), std::string("\0\0\1\0\1\0\0\0", 8)) << "one entry, width and height 0";
+    EXPECT_EQ(le32(ico, 10) >> 16, 32u) << "8 bits of RGBA";
+    EXPECT_EQ(le32(ico, 14), ico.size() - 22);
+    EXPECT_EQ(ico.substr(22), test::readWholeFile(png)) << "the PNG as it came";
+  }
 }
 
 TEST_F(MapShortcut, UntrustedCertificateGivesALinkWithoutIcon) {
