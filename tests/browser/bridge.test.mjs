@@ -128,6 +128,8 @@ describe("script bridge", { timeout: 100000 }, () => {
     assert.deepEqual(await call("lastResult"), { error: false, value: 42 });
     await call("callPage", "notDefinedByThePage", []);
     assert.deepEqual(await call("lastResult"), { error: false, value: null });
+    await call("callPage", "fromIncludedPart", []);
+    assert.deepEqual(await call("lastResult"), { error: false, value: "included part" }, "a function of an included document");
   });
 
   it("opens a modal dialog and answers the value it closes with", async () => {
