@@ -2,10 +2,10 @@
 // against tests/uiengine/bridge_host.cpp.
 import assert from "node:assert/strict";
 import { createServer } from "node:http";
-import { mkdirSync, rmSync } from "node:fs";
+import { existsSync, mkdirSync, rmSync } from "node:fs";
 import { join } from "node:path";
 import { after, afterEach, before, beforeEach, describe, it } from "node:test";
-import { NativeProcess, exitWithin, launchBrowser, privateFolder } from "./harness.mjs";
+import { NativeProcess, exitWithin, launchBrowser, openAppWindow, privateFolder, startDisplay } from "./harness.mjs";
 
 const host = process.env.KX_BRIDGE_HOST;
 const graceMs = 1500;  // long enough for a reload on a busy machine
@@ -288,6 +288,24 @@ describe("script bridge", { timeout: 100000 }, () => {
     } finally {
       await attacker.close();
       foreign.close();
+    }
+  });
+});
+
+describe("app window on a display", { skip: !existsSync("/usr/bin/Xvfb") && "no Xvfb", timeout: 60000 }, () => {
+  it("gives the page the area its window-width and window-height ask for, below the browser's title bar", async () => {
+    const display = await startDisplay();
+    const native = new NativeProcess(host);
+    let app;
+    try {
+      app = await openAppWindow(await native.url, display.name, 640, 400);
+      await app.page.waitForFunction(() => window.startedWith);
+      await app.page.waitForFunction(() => innerWidth === 640 && innerHeight === 400, null, { timeout: 10000 })
+        .catch(async () => assert.fail(`page area ${await app.page.evaluate(() => [innerWidth, innerHeight])}`));
+    } finally {
+      if (app) await app.close();
+      await native.stop();
+      display.stop();
     }
   });
 });

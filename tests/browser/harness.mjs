@@ -1,7 +1,8 @@
 // What the browser tests share: starting a native window host without a
-// display, and a headless Chromium to open its announced address.
+// display, a headless Chromium to open its announced address, and real
+// app windows on a virtual display.
 import { spawn } from "node:child_process";
-import { mkdtempSync, rmSync, chmodSync } from "node:fs";
+import { chmodSync, existsSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { chromium } from "playwright-core";
@@ -72,4 +73,47 @@ export function exitWithin(native, ms) {
     native.exited,
     new Promise((_, reject) => setTimeout(() => reject(new Error(`still running after ${ms} ms`)), ms)),
   ]);
+}
+
+// A virtual X display for the tests of real windows; `name` is ":N".
+export async function startDisplay() {
+  const server = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+    { stdio: ["ignore", "ignore", "ignore", "pipe"] });
+  const number = await new Promise((resolve, reject) => {
+    server.stdio[3].once("data", (d) => resolve(String(d).trim()));
+    server.once("exit", () => reject(new Error("Xvfb ended")));
+  });
+  return { name: ":" + number, stop: () => server.kill() };
+}
+
+// Chromium's app window for `url` on `display`, sized as the engine opens
+// one, driven through its debugging port. Resolves with { page, close }.
+export async function openAppWindow(url, display, width, height) {
+  const profile = privateFolder("kx-app-window-");
+  const child = spawn("/usr/bin/chromium", [...chromiumFlags, `--user-data-dir=${profile}`, "--remote-debugging-port=0",
+    `--app=${url}`, `--window-size=${width},${height}`], { env: { ...process.env, DISPLAY: display }, stdio: "ignore" });
+  const close = async () => {
+    child.kill();
+    await new Promise((resolve) => (child.exitCode === null ? child.once("exit", resolve) : resolve()));
+    // Its helper processes may still be writing their last files.
+    rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
+  };
+  try {
+    const portFile = join(profile, "DevToolsActivePort");
+    const deadline = Date.now() + 20000;
+    while (!existsSync(portFile) || !readFileSync(portFile, "utf8").includes("\n")) {
+      if (Date.now() > deadline) throw new Error("Chromium did not open its debugging port");
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    const browser = await chromium.connectOverCDP("http://127.0.0.1:" + readFileSync(portFile, "utf8").split("\n")[0]);
+    let page;
+    while (!(page = browser.contexts().flatMap((c) => c.pages())[0])) {
+      if (Date.now() > deadline) throw new Error("no app window");
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    return { page, close: async () => { await browser.close().catch(() => {}); await close(); } };
+  } catch (error) {
+    await close();
+    throw error;
+  }
 }

@@ -344,8 +344,18 @@
   });
 
   // Window attributes of the root element a browser window can honour, and the close role.
+  // window-width and window-height size the page's area: the browser's own
+  // title bar comes on top of the size the window was opened with.
+  const sizeToPage = () => {
+    const root = document.documentElement;
+    const width = parseInt(root.getAttribute("window-width"), 10);
+    const height = parseInt(root.getAttribute("window-height"), 10);
+    if (width > 0 && height > 0 && (window.innerWidth !== width || window.innerHeight !== height))
+      window.resizeBy(width - window.innerWidth, height - window.innerHeight);
+  };
   document.addEventListener("DOMContentLoaded", () => {
     const root = document.documentElement;
+    if (!modalFrame) sizeToPage();
     if (config.media) root.setAttribute("media-type", config.media);
     if (!document.title && root.getAttribute("window-title")) document.title = root.getAttribute("window-title");
     const icon = root.getAttribute("window-icon");
