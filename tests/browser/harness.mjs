@@ -2,7 +2,7 @@
 // display, a headless Chromium to open its announced address, and real
 // app windows on a virtual display.
 import { spawn } from "node:child_process";
-import { chmodSync, existsSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { chromium } from "playwright-core";
@@ -116,4 +116,40 @@ export async function openAppWindow(url, display, width, height) {
     await close();
     throw error;
   }
+}
+
+// Environment that puts every operating-system location the installer
+// touches (registry, desktops, trash, temporary files, home) under `folder`.
+export function redirectedLocations(folder) {
+  const env = {
+    HOME: join(folder, "home"),
+    XDG_CONFIG_HOME: join(folder, "config"),
+    XDG_DATA_HOME: join(folder, "data"),
+    KX_MACHINE_ROOT: join(folder, "machine"),
+    TMPDIR: join(folder, "tmp"),
+  };
+  for (const location of Object.values(env)) mkdirSync(location, { recursive: true });
+  return env;
+}
+
+// Saves what `page` shows as KX_SCREENSHOTS/NAME.png (when that folder is
+// given), once every picture its elements and dialogs draw has arrived.
+export async function savePicture(page, name) {
+  const folder = process.env.KX_SCREENSHOTS;
+  if (!folder) return;
+  mkdirSync(folder, { recursive: true });
+  for (const frame of page.frames()) {
+    await frame.waitForFunction(() => {
+      const wanted = new Set();
+      for (const element of document.querySelectorAll("*")) {
+        const box = element.getBoundingClientRect();
+        if (!element.checkVisibility() || box.width === 0 || box.height === 0) continue;
+        for (const match of getComputedStyle(element).backgroundImage.matchAll(/url\("([^"]+)"\)/g)) wanted.add(match[1]);
+      }
+      const arrived = new Set(performance.getEntriesByType("resource").map((entry) => entry.name));
+      return [...wanted].every((url) => arrived.has(url)) && [...document.images].every((image) => image.complete);
+    });
+  }
+  await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+  await page.screenshot({ path: join(folder, name + ".png") });
 }
