@@ -91,11 +91,17 @@ export async function startDisplay() {
 export async function openAppWindow(url, display, width, height) {
   const profile = privateFolder("kx-app-window-");
   const child = spawn("/usr/bin/chromium", [...chromiumFlags, `--user-data-dir=${profile}`, "--remote-debugging-port=0",
-    `--app=${url}`, `--window-size=${width},${height}`], { env: { ...process.env, DISPLAY: display }, stdio: "ignore" });
+    `--app=${url}`, `--window-size=${width},${height}`],
+  { env: { ...process.env, DISPLAY: display }, stdio: "ignore", detached: true });
+  // Chromium and its helper processes form a group of their own: end them all before removing the profile.
   const close = async () => {
-    child.kill();
-    await new Promise((resolve) => (child.exitCode === null ? child.once("exit", resolve) : resolve()));
-    // Its helper processes may still be writing their last files.
+    const exited = new Promise((resolve) => (child.exitCode === null && child.signalCode === null ? child.once("exit", resolve) : resolve()));
+    try {
+      process.kill(-child.pid, "SIGKILL");
+    } catch {
+      // already gone
+    }
+    await exited;
     rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
   };
   try {
