@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/strings.h"
+#include "platform/desktop.h"
 #include "uiengine/access_guard.h"
 #include "uiengine/archive.h"
 #include "uiengine/browser.h"
@@ -340,6 +341,8 @@ class Engine final : public ServerDelegate {
     const bool listing = name == "pickerList" || (name == "readdir" && (features & kFeatureFileIo));
     if (listing && arguments.size() == 1)
       return listFolder(arguments[0].type() == Value::Type::String ? arguments[0].asString() : std::wstring());
+    if (name == "openInBrowser" && arguments.size() == 1 && arguments[0].type() == Value::Type::String)
+      return Value::boolean(platform::openInBrowser(arguments[0].asString()));
     throw std::invalid_argument("unknown engine operation " + name);
   }
 

@@ -2,7 +2,7 @@
 // against tests/uiengine/bridge_host.cpp.
 import assert from "node:assert/strict";
 import { createServer } from "node:http";
-import { existsSync, mkdirSync, rmSync } from "node:fs";
+import { existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, afterEach, before, beforeEach, describe, it } from "node:test";
 import { NativeProcess, exitWithin, launchBrowser, openAppWindow, privateFolder, startDisplay } from "./harness.mjs";
@@ -16,17 +16,24 @@ describe("script bridge", { timeout: 100000 }, () => {
   let context;
   let page;
 
+  // A stand-in for the desktop's opener, first on the host's search path, noting what it was asked to open.
+  let opener;
   before(async () => {
     assert.ok(host, "KX_BRIDGE_HOST names the bridge host");
     browser = await launchBrowser();
+    opener = privateFolder("kx-opener-");
+    writeFileSync(join(opener, "xdg-open"), `#!/bin/sh\nprintf '%s\\n' "$@" >> '${join(opener, "opened")}'\n`, { mode: 0o700 });
   });
-  after(async () => browser && (await browser.close()));
+  after(async () => {
+    if (browser) await browser.close();
+    if (opener) rmSync(opener, { recursive: true, force: true });
+  });
 
 
   // One browser context and, while it stays open, one page serve every test:
   // each host has a session cookie of its own name.
   beforeEach(async () => {
-    native = new NativeProcess(host, ["--grace-ms", String(graceMs)]);
+    native = new NativeProcess(host, ["--grace-ms", String(graceMs)], { PATH: `${opener}:${process.env.PATH}` });
     context ??= await browser.newContext();
     if (!page || page.isClosed()) {
       page = await context.newPage();
@@ -182,6 +189,16 @@ describe("script bridge", { timeout: 100000 }, () => {
     } finally {
       rmSync(root, { recursive: true, force: true });
     }
+  });
+
+  it("opens links meant for the system's browser there, not in the window", async () => {
+    await page.click("#agreement");
+    const opened = join(opener, "opened");
+    for (const deadline = Date.now() + 10000; !existsSync(opened) && Date.now() < deadline;)
+      await new Promise((resolve) => setTimeout(resolve, 50));
+    assert.equal(readFileSync(opened, "utf8"), "https://www.kestrix.test/user-agreement?a=1&b=2\n");
+    assert.equal(new URL(page.url()).pathname, "/index.htm");
+    assert.equal(context.pages().length, 1, "no browser window of its own");
   });
 
   it("offers the runtime modules and element helpers", async () => {

@@ -343,7 +343,8 @@
     },
   });
 
-  // Window attributes of the root element a browser window can honour, and the close role.
+  // Window attributes of the root element a browser window can honour, the
+  // close role, and links meant for the person's own browser.
   // window-width and window-height size the page's area: the browser's own
   // title bar comes on top of the size the window was opened with.
   const sizeToPage = () => {
@@ -371,6 +372,12 @@
   document.addEventListener("click", (event) => {
     const target = event.target instanceof Element ? event.target.closest('[role="window-close"]') : null;
     if (target && !event.defaultPrevented) window.Window.this.close();
+  });
+  document.addEventListener("click", (event) => {
+    const link = event.target instanceof Element ? event.target.closest('a[target="@system"][href]') : null;
+    if (!link || event.defaultPrevented) return;
+    event.preventDefault();
+    (modalFrame ? opener.request : request)({ t: "engine", name: "openInBrowser", args: [link.href] }).catch(() => {});
   });
 
   window.__kx = { openModal, selectFolder, box, request: modalFrame ? opener.request : request, config };
