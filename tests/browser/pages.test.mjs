@@ -1,15 +1,20 @@
-// The installer's pages as build/bin/KestrixSetup serves them: screens,
-// page functions, the dialog and the folder picker. The page runs here
-// without the native side's methods (only its properties), so what is seen
-// is the page's own doing; page functions are called as the native side
-// calls them.
+// The installer's pages as the installer serves them: screens, page
+// functions, the dialog and the folder picker. In the first part the page
+// runs without the native side's methods (only its properties), so what is
+// seen is the page's own doing, and page functions are called as the native
+// side calls them. In the second part the installer built for tests talks
+// to a configuration and package server on loopback.
 import assert from "node:assert/strict";
-import { mkdirSync, rmSync } from "node:fs";
+import { createHash } from "node:crypto";
+import { mkdirSync, readFileSync, rmSync, statSync, truncateSync, writeFileSync } from "node:fs";
+import { request } from "node:https";
+import { spawn } from "node:child_process";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
 import { NativeProcess, exitWithin, launchBrowser, privateFolder, redirectedLocations, savePicture } from "./harness.mjs";
 
 const product = process.env.KX_PRODUCT;
+const testInstaller = process.env.KX_PAGES_INSTALLER;
 
 // Start-up with the native side's methods taken away and its properties replaced by `properties`.
 function pageAlone(properties) {
@@ -28,46 +33,53 @@ function pageAlone(properties) {
   });
 }
 
-describe("installer pages", { timeout: 240000 }, () => {
-  let browser;
-  before(async () => {
-    assert.ok(product, "KX_PRODUCT names the product executable");
-    browser = await launchBrowser();
-  });
-  after(async () => browser && (await browser.close()));
+let browser;
+before(async () => {
+  assert.ok(product, "KX_PRODUCT names the product executable");
+  assert.ok(testInstaller, "KX_PAGES_INSTALLER names the installer built for tests");
+  browser = await launchBrowser();
+});
+after(async () => browser && (await browser.close()));
 
-  // A started installer and its page, ready for a person.
-  async function openInstaller(properties = { pathSeparator: "/" }) {
-    const folder = privateFolder("kx-pages-");
-    const native = new NativeProcess(product, [], redirectedLocations(folder));
-    const context = await browser.newContext({ viewport: { width: 982, height: 568 } });
-    await context.addInitScript(pageAlone, properties);
-    const page = await context.newPage();
-    const errors = [];
-    page.on("pageerror", (error) => errors.push(error.message));
-    await page.goto(await native.url);
-    await page.waitForFunction(() => document.activeElement && document.activeElement.id === "policy");
-    return {
-      native,
-      page,
-      errors,
-      async close() {
-        await context.close();
-        await native.stop();
-        rmSync(folder, { recursive: true, force: true });
-        assert.deepEqual(errors, [], "no script errors");
-      },
-    };
-  }
-
-  const dialogFrame = (page) => page.frameLocator("iframe.kx-modal");
-  // The open dialog's document, once its script has run.
-  const dialogDocument = async (page) => {
-    await dialogFrame(page).locator("#title").waitFor();
-    const frame = page.frames().filter((f) => f.url().endsWith("/dialog.htm") && !f.isDetached()).pop();
-    await frame.waitForFunction(() => document.readyState === "complete");
-    return frame;
+// A started installer and its page, ready for a person. `alone`: without
+// the native side's methods, with `properties` for its properties; `setup`
+// runs in the page before its own scripts.
+async function openInstaller({ alone = true, properties = { pathSeparator: "/" }, program = product, env = {}, setup } = {}) {
+  const folder = privateFolder("kx-pages-");
+  const native = new NativeProcess(program, [], { ...redirectedLocations(folder), ...env });
+  const context = await browser.newContext({ viewport: { width: 982, height: 568 } });
+  if (alone) await context.addInitScript(pageAlone, properties);
+  if (setup) await context.addInitScript(setup);
+  const page = await context.newPage();
+  const errors = [];
+  page.on("pageerror", (error) => errors.push(error.message));
+  await page.goto(await native.url);
+  await page.waitForFunction(() => document.activeElement && document.activeElement.id === "policy");
+  return {
+    native,
+    page,
+    folder,
+    async close() {
+      await context.close();
+      await native.stop();
+      rmSync(folder, { recursive: true, force: true });
+      assert.deepEqual(errors, [], "no script errors");
+    },
   };
+}
+
+const dialogFrame = (page) => page.frameLocator("iframe.kx-modal");
+// The open dialog's document, once its script has run.
+const dialogDocument = async (page) => {
+  await dialogFrame(page).locator("#title").waitFor();
+  const frame = page.frames().filter((f) => f.url().endsWith("/dialog.htm") && !f.isDetached()).pop();
+  await frame.waitForFunction(() => document.readyState === "complete");
+  return frame;
+};
+const visibleScreens = (page) =>
+  page.evaluate(() => ["chooseDiv", "chooseDiv1", "progressDiv", "finishDiv"].filter((id) => document.getElementById(id).state.visible));
+
+describe("installer pages", { timeout: 240000 }, () => {
   const openDialog = (page, parameters) =>
     page.evaluate((p) => {
       window.answers ??= [];
@@ -158,9 +170,6 @@ describe("installer pages", { timeout: 240000 }, () => {
       if (size) assert.equal(fact.size, size, `${label} font size`);
     });
   };
-
-  const visibleScreens = (page) =>
-    page.evaluate(() => ["chooseDiv", "chooseDiv1", "progressDiv", "finishDiv"].filter((id) => document.getElementById(id).state.visible));
 
   it("lays out every screen and the dialog as designed, in a font that has the Chinese characters", async () => {
     const installer = await openInstaller();
@@ -448,7 +457,7 @@ describe("installer pages", { timeout: 240000 }, () => {
       [{}, "C:\\Program Files\\kestrix"],
     ];
     for (const [properties, folder] of cases) {
-      const installer = await openInstaller(properties);
+      const installer = await openInstaller({ properties });
       try {
         assert.equal(await installer.page.inputValue("#edit"), folder, JSON.stringify(properties));
       } finally {
@@ -481,6 +490,180 @@ describe("installer pages", { timeout: 240000 }, () => {
       } finally {
         await installer.close();
       }
+    }
+  });
+});
+
+// tests/support/kxserver.py over TLS on loopback; its routes are set through its control path.
+async function startServer(folder) {
+  const script = new URL("../support/kxserver.py", import.meta.url).pathname;
+  const child = spawn("/usr/bin/python3", [script, "--tls", "--cert-dir", join(folder, "certs"), "--lifetime", "600"],
+    { stdio: ["pipe", "pipe", "inherit"] });
+  const port = await new Promise((resolve, reject) => {
+    let out = "";
+    child.stdout.on("data", (data) => {
+      out += data;
+      const match = /PORT (\d+)/.exec(out);
+      if (match) resolve(Number(match[1]));
+    });
+    child.once("exit", () => reject(new Error("the test server ended")));
+  });
+  const ca = join(folder, "certs", "ca.pem");
+  const exchange = (method, path, body) => new Promise((resolve, reject) => {
+    const headers = body ? { "Content-Type": "application/json", "Content-Length": Buffer.byteLength(body) } : {};
+    const ask = request({ host: "127.0.0.1", port, path, method, ca: readFileSync(ca), headers }, (answer) => {
+      let text = "";
+      answer.on("data", (data) => (text += data));
+      answer.on("end", () => resolve(text));
+    });
+    ask.on("error", reject);
+    ask.end(body);
+  });
+  return {
+    host: `127.0.0.1:${port}`,
+    ca,
+    control: (command) => exchange("POST", "/__control", JSON.stringify(command)),
+    requests: async () => JSON.parse(await exchange("GET", "/__requests")),
+    stop: () => child.stdin.end(),
+  };
+}
+
+// Records when the install buttons change and when space reports arrive, in ms after the page was ready.
+function recordGate() {
+  window.gateEvents = [];
+  document.addEventListener("DOMContentLoaded", () => {
+    const readyAt = performance.now();
+    const at = () => performance.now() - readyAt;
+    const next = document.getElementById("chooseNext");
+    new MutationObserver(() => window.gateEvents.push({ at: at(), enabled: !next.disabled, policy: document.getElementById("policy").checked }))
+      .observe(next, { attributes: true, attributeFilter: ["disabled"] });
+    new MutationObserver(() => window.gateEvents.push({ at: at(), report: document.getElementById("availableSpace").textContent }))
+      .observe(document.getElementById("availableSpace"), { childList: true, characterData: true, subtree: true });
+  });
+}
+
+describe("installer pages with the native side", { timeout: 240000 }, () => {
+  let scratch;
+  let server;
+  let packageFile;
+  before(async () => {
+    scratch = privateFolder("kx-pages-server-");
+    server = await startServer(scratch);
+    packageFile = join(scratch, "kestrix.zip");
+    writeFileSync(packageFile, "");
+    truncateSync(packageFile, 32 * 1048576);
+  });
+  after(() => {
+    server?.stop();
+    if (scratch) rmSync(scratch, { recursive: true, force: true });
+  });
+
+  // The package configuration names a package of `size` bytes on the test server.
+  const serve = (size, packageRule = { file: packageFile }) => server.control({
+    reset: true,
+    routes: {
+      "/pl/up1_patchlist_produp5": {
+        body: JSON.stringify({ game_url: `https://${server.host}/kestrix.zip`, md5: createHash("md5").update(readFileSync(packageFile)).digest("hex"),
+                               big_version: "2.0", size }),
+      },
+      "/kestrix.zip": packageRule,
+    },
+  });
+  const openWithServer = (setup) =>
+    openInstaller({ alone: false, program: testInstaller, env: { KX_TEST_HOST: server.host, KX_TEST_CA_FILE: server.ca }, setup });
+  const gate = (page) => page.evaluate(() => ({
+    next: !document.getElementById("chooseNext").disabled,
+    next1: !document.getElementById("chooseNext1").disabled,
+    path: !document.getElementById("choosePath").disabled,
+    required: document.getElementById("requiredSpace").textContent,
+    space: document.getElementById("availableSpace").textContent,
+    red: getComputedStyle(document.getElementById("availableSpace")).color === "rgb(255, 61, 61)" &&
+         getComputedStyle(document.getElementById("availableCaption")).color === "rgb(255, 61, 61)",
+  }));
+  const spaceShown = (page, test) => page.waitForFunction(test, null, { timeout: 30000 });
+  const tick = (page) => page.click("label:has(#policy)");
+
+  it("enables the install buttons only after a space report that says enough, with the terms accepted", async () => {
+    await serve(1048576);
+    const installer = await openWithServer(recordGate);
+    const { page } = installer;
+    try {
+      assert.equal(await page.inputValue("#edit"), join(installer.folder, "home", "kestrix"), "the native side's default folder");
+      await tick(page);
+      await spaceShown(page, () => document.getElementById("availableSpace").textContent !== "计算中");
+      const events = await page.evaluate(() => window.gateEvents);
+      const firstReport = events.find((e) => "report" in e);
+      assert.ok(firstReport.at >= 1000, `the first space report comes a second after the page is ready (${firstReport.at} ms)`);
+      for (const event of events.filter((e) => e.enabled))
+        assert.ok(event.at >= firstReport.at && event.policy, `enabled only after the report, with the terms ticked: ${JSON.stringify(events)}`);
+      const enough = await gate(page);
+      assert.deepEqual({ ...enough, space: undefined }, { next: true, next1: true, path: true, required: "2.0MB", space: undefined, red: false });
+      assert.match(enough.space, /^\d+\.\dGB$|^\d+\.\dMB$/);
+
+      await tick(page);
+      assert.deepEqual(await gate(page), { ...enough, next: false, next1: false, path: false }, "unticked");
+      await tick(page);
+
+      await page.click("#choosePath");
+      await page.fill("#edit", "Q:\\games\\kestrix");  // a drive this system does not have
+      await page.press("#edit", "Tab");
+      await spaceShown(page, () => document.getElementById("availableSpace").textContent === "0GB 路径错误");
+      assert.deepEqual(await gate(page), { ...enough, next: false, next1: false, space: "0GB 路径错误", red: true });
+
+      await page.fill("#edit", join(installer.folder, "home", "games", "kestrix"));
+      await page.press("#edit", "Tab");
+      await spaceShown(page, () => document.getElementById("availableSpace").textContent !== "0GB 路径错误");
+      assert.deepEqual((await gate(page)).next1, true, "a usable folder again");
+      await savePicture(page, "native-custom-install");
+    } finally {
+      await installer.close();
+    }
+  });
+
+  it("keeps the install buttons disabled when the package needs more room than the volume has", async () => {
+    await serve(2 ** 52);
+    const installer = await openWithServer();
+    const { page } = installer;
+    try {
+      await tick(page);
+      await spaceShown(page, () => document.getElementById("availableSpace").textContent !== "计算中");
+      const shown = await gate(page);
+      assert.deepEqual({ ...shown, space: undefined }, { next: false, next1: false, path: true, required: "8388608.0GB", space: undefined, red: true });
+      assert.match(shown.space, / 磁盘空间不足$/);
+    } finally {
+      await installer.close();
+    }
+  });
+
+  it("asks before leaving a running installation: 取消 keeps it going, 确认 cancels it and closes the window", async () => {
+    const size = statSync(packageFile).size;
+    await serve(size, { file: packageFile, rate: 262144 });
+    const installer = await openWithServer();
+    const { page, native } = installer;
+    const progress = () => page.evaluate(() => document.getElementById("pro").value);
+    try {
+      await tick(page);
+      await page.waitForFunction(() => !document.getElementById("chooseNext").disabled, null, { timeout: 30000 });
+      await page.click("#chooseNext");
+      await page.waitForFunction(() => document.getElementById("pro").value >= 1, null, { timeout: 30000 });
+      assert.deepEqual(await visibleScreens(page), ["progressDiv"]);
+      assert.equal(await page.textContent("#progressTitle"), "kestrix编辑器下载中...");
+      await savePicture(page, "native-downloading");
+
+      await page.click("#close");
+      await dialogFrame(page).locator("#cancel").click();
+      await page.locator("iframe.kx-modal").waitFor({ state: "detached" });
+      const before = await progress();
+      await page.waitForFunction((p) => document.getElementById("pro").value > p, before, { timeout: 30000 });
+      assert.ok(native.running, "取消: the installation goes on");
+
+      await page.click("#close");
+      await dialogFrame(page).locator("#confirm").click();
+      assert.equal(await exitWithin(native, 15000), 0);
+      const sent = (await server.requests()).filter((r) => r.path === "/kestrix.zip").reduce((sum, r) => sum + r.sent, 0);
+      assert.ok(sent < size, `确认: the download stopped (${sent} of ${size} bytes sent)`);
+    } finally {
+      await installer.close();
     }
   });
 });

@@ -7,7 +7,9 @@
 
 namespace kx::test {
 
-// Until set, every host is "127.0.0.1:9", where nothing listens.
+// Until set, every host is the environment's KX_TEST_HOST, else "127.0.0.1:9"
+// where nothing listens, and the extra CA file is KX_TEST_CA_FILE (an
+// installer built for tests reads its server from there).
 void setHost(HostRole role, std::string hostAndPort);
 void setAllHosts(std::string hostAndPort);
 void setExtraCaFile(std::string path);
