@@ -128,6 +128,29 @@ describe("script bridge", { timeout: 100000 }, () => {
     });
   });
 
+  it("tells native code when the window's focus or visibility changes, with the screen size", async () => {
+    const last = async () => (await call("activities")).at(-1);
+    const screenSize = await page.evaluate(() =>
+      `${Math.round(screen.width * devicePixelRatio)}x${Math.round(screen.height * devicePixelRatio)}`);
+    await poll(async () => (await call("activities")).length > 0);
+    // The page reads the real focus state; here it is steered as the user would move it.
+    await page.evaluate(() => {
+      document.hasFocus = () => false;
+      window.dispatchEvent(new Event("blur"));
+    });
+    await poll(async () => (await last()).startsWith("away|"));
+    await page.evaluate(() => {
+      document.hasFocus = () => true;
+      window.dispatchEvent(new Event("focus"));
+      window.dispatchEvent(new Event("focus"));  // no change, no report
+    });
+    await poll(async () => (await last()).startsWith("focused|"));
+    const reports = await call("activities");
+    assert.equal(reports.at(-2), `away|visible|${screenSize}`);
+    assert.equal(reports.at(-1), `focused|visible|${screenSize}`);
+    assert.notEqual(reports.at(-3), reports.at(-2), "only changes are reported");
+  });
+
   it("reports page functions that throw as script errors and returns values of the others", async () => {
     await call("callPage", "thrower", ["bad thing"]);
     assert.deepEqual(await call("lastResult"), { error: true, value: "bad thing" });
@@ -194,8 +217,7 @@ describe("script bridge", { timeout: 100000 }, () => {
   it("opens links meant for the system's browser there, not in the window", async () => {
     await page.click("#agreement");
     const opened = join(opener, "opened");
-    for (const deadline = Date.now() + 10000; !existsSync(opened) && Date.now() < deadline;)
-      await new Promise((resolve) => setTimeout(resolve, 50));
+    await poll(() => existsSync(opened));
     assert.equal(readFileSync(opened, "utf8"), "https://www.kestrix.test/user-agreement?a=1&b=2\n");
     assert.equal(new URL(page.url()).pathname, "/index.htm");
     assert.equal(context.pages().length, 1, "no browser window of its own");
@@ -308,6 +330,15 @@ describe("script bridge", { timeout: 100000 }, () => {
     }
   });
 });
+
+async function poll(probe, ms = 10000) {
+  const deadline = Date.now() + ms;
+  for (;;) {
+    if (await probe()) return;
+    if (Date.now() > deadline) throw new Error("timed out waiting");
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
 
 describe("app window on a display", { skip: !existsSync("/usr/bin/Xvfb") && "no Xvfb", timeout: 60000 }, () => {
   it("gives the page the area its window-width and window-height ask for, below the browser's title bar", async () => {
