@@ -4,11 +4,13 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include <nlohmann/json.hpp>
 
 #include "common/strings.h"
+#include "platform/desktop.h"
 #include "uiengine/access_guard.h"
 #include "uiengine/archive.h"
 #include "uiengine/browser.h"
@@ -355,6 +357,8 @@ class Engine final : public ServerDelegate {
     const bool listing = name == "pickerList" || (name == "readdir" && (features & kFeatureFileIo));
     if (listing && arguments.size() == 1)
       return listFolder(arguments[0].type() == Value::Type::String ? arguments[0].asString() : std::wstring());
+    if (name == "openInBrowser" && arguments.size() == 1 && arguments[0].type() == Value::Type::String)
+      return Value::boolean(platform::openInBrowser(arguments[0].asString()));
     throw std::invalid_argument("unknown engine operation " + name);
   }
 
@@ -370,16 +374,25 @@ class Engine final : public ServerDelegate {
     }
   }
 
+  // The bytes the window's host answers for a "this://app/" path.
+  std::optional<std::string> hostItem(WindowState& window, const std::string& path) {
+    DataRequest request(std::string(kAppPrefix) + path);
+    if (!window.host || window.host->onDataLoad(window.handle, request) != LoadResult::Ok || !request.ready())
+      return std::nullopt;
+    return std::string(request.data().begin(), request.data().end());
+  }
+
   HttpResponse pageItem(const std::string& path) {
     WindowState* window = find(served_);
-    if (!window || !window->host) return plain(404, "not found");
-    DataRequest request(std::string(kAppPrefix) + path);
-    if (window->host->onDataLoad(window->handle, request) != LoadResult::Ok || !request.ready())
-      return plain(404, "not found");
+    const auto item = window ? hostItem(*window, path) : std::nullopt;
+    if (!item) return plain(404, "not found");
     HttpResponse response;
     response.contentType = contentTypeFor(path);
-    response.body.assign(request.data().begin(), request.data().end());
-    if (response.contentType.starts_with("text/html")) response.body = withRuntime(response.body);
+    response.body = *item;
+    if (response.contentType.starts_with("text/html")) {
+      const auto load = [&](const std::string& included) { return hostItem(*window, included); };
+      response.body = withRuntime(withIncludes(response.body, path, load));
+    }
     return response;
   }
 

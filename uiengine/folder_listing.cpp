@@ -11,9 +11,16 @@ namespace kx::uiengine {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Names are UTF-8 on this platform, whatever the process locale says.
+std::wstring wide(const fs::path& path) { return fromUtf8(path.string()); }
+
+}  // namespace
+
 Value listFolder(const std::wstring& path) {
   std::error_code error;
-  fs::path folder = path.empty() ? platform::homeFolder() : fs::path(path);
+  fs::path folder = path.empty() ? platform::homeFolder() : fs::path(toUtf8(path));
   folder = fs::weakly_canonical(fs::absolute(folder, error), error);
   if (error || !fs::is_directory(folder, error))
     throw std::runtime_error("not a folder: " + toUtf8(path));
@@ -23,15 +30,15 @@ Value listFolder(const std::wstring& path) {
   for (; it != fs::directory_iterator(); it.increment(error)) {
     if (error) break;
     std::error_code typeError;
-    found.emplace_back(it->path().filename().wstring(), it->is_directory(typeError));
+    found.emplace_back(wide(it->path().filename()), it->is_directory(typeError));
   }
   std::sort(found.begin(), found.end());
   Value::Array entries;
   for (auto& [name, isFolder] : found)
     entries.push_back(Value::object({{L"name", Value::string(std::move(name))}, {L"folder", Value::boolean(isFolder)}}));
   const fs::path parent = folder.parent_path();
-  return Value::object({{L"path", Value::string(folder.wstring())},
-                        {L"parent", Value::string(parent == folder ? std::wstring() : parent.wstring())},
+  return Value::object({{L"path", Value::string(wide(folder))},
+                        {L"parent", Value::string(parent == folder ? std::wstring() : wide(parent))},
                         {L"entries", Value::array(std::move(entries))}});
 }
 

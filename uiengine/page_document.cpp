@@ -1,5 +1,6 @@
 #include "uiengine/page_document.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -30,18 +31,12 @@ int pixels(std::string_view text, int fallback) {
   return error == std::errc() && value > 0 ? value : fallback;
 }
 
-// The attributes of the first <html ...> start tag, name lower-cased.
-std::vector<std::pair<std::string, std::string>> rootAttributes(std::string_view html) {
-  std::vector<std::pair<std::string, std::string>> attributes;
-  const std::string lower = asciiLower(html);
-  std::size_t at = 0;
-  while ((at = lower.find("<html", at)) != std::string::npos) {
-    const char next = at + 5 < lower.size() ? lower[at + 5] : '>';
-    if (next == '>' || std::isspace(static_cast<unsigned char>(next)) || next == '/') break;
-    at += 5;
-  }
-  if (at == std::string::npos) return attributes;
-  std::size_t i = at + 5;
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+// The attributes of a start tag whose name ends just before `i`, names
+// lower-cased; `i` is left on the tag's closing '>' or '/' (or the end).
+Attributes tagAttributes(std::string_view html, std::size_t& i) {
+  Attributes attributes;
   const auto skipSpace = [&] {
     while (i < html.size() && std::isspace(static_cast<unsigned char>(html[i]))) ++i;
   };
@@ -60,7 +55,10 @@ std::vector<std::pair<std::string, std::string>> rootAttributes(std::string_view
       if (i < html.size() && (html[i] == '"' || html[i] == '\'')) {
         const char quote = html[i++];
         const std::size_t end = html.find(quote, i);
-        if (end == std::string_view::npos) break;
+        if (end == std::string_view::npos) {
+          i = html.size();
+          break;
+        }
         value = html.substr(i, end - i);
         i = end + 1;
       } else {
@@ -72,6 +70,107 @@ std::vector<std::pair<std::string, std::string>> rootAttributes(std::string_view
     attributes.emplace_back(std::move(name), std::move(value));
   }
   return attributes;
+}
+
+// True when `lower` has the start tag `<name` at `at` (not a longer name).
+bool startTagAt(const std::string& lower, std::size_t at, std::string_view name) {
+  if (lower.compare(at, name.size() + 1, "<" + std::string(name)) != 0) return false;
+  const std::size_t next = at + name.size() + 1;
+  return next >= lower.size() || lower[next] == '>' || lower[next] == '/' ||
+         std::isspace(static_cast<unsigned char>(lower[next]));
+}
+
+// The attributes of the first <html ...> start tag.
+Attributes rootAttributes(std::string_view html) {
+  const std::string lower = asciiLower(html);
+  std::size_t at = 0;
+  while ((at = lower.find("<html", at)) != std::string::npos && !startTagAt(lower, at, "html")) at += 5;
+  if (at == std::string::npos) return {};
+  std::size_t i = at + 5;
+  return tagAttributes(html, i);
+}
+
+// `src` of an include, as a path inside "this://app/": absolute there, or
+// relative to the folder of `documentPath`. Nothing for other schemes or a
+// path that climbs above the root.
+std::optional<std::string> includedPath(std::string_view documentPath, std::string_view src) {
+  constexpr std::string_view appPrefix = "this://app/";
+  std::string joined;
+  if (src.starts_with(appPrefix)) {
+    joined = src.substr(appPrefix.size());
+  } else if (src.find(':') != std::string_view::npos) {
+    return std::nullopt;
+  } else if (src.starts_with('/')) {
+    joined = src;
+  } else {
+    const auto slash = documentPath.rfind('/');
+    joined = std::string(slash == std::string_view::npos ? "" : documentPath.substr(0, slash + 1)) + std::string(src);
+  }
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= joined.size()) {
+    const std::size_t end = std::min(joined.find('/', start), joined.size());
+    const std::string part = joined.substr(start, end - start);
+    if (part == "..") {
+      if (parts.empty()) return std::nullopt;
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  if (parts.empty()) return std::nullopt;
+  std::string path = parts.front();
+  for (std::size_t k = 1; k < parts.size(); ++k) path += "/" + parts[k];
+  return path;
+}
+
+constexpr int kIncludeDepth = 8;
+
+std::string expandIncludes(std::string_view html, std::string_view documentPath, const IncludeLoader& load,
+                           int depth) {
+  const std::string lower = asciiLower(html);
+  std::string out;
+  std::size_t copied = 0;
+  std::size_t at = 0;
+  while ((at = lower.find('<', at)) != std::string::npos) {
+    // Comments, scripts and styles are text, whatever they hold.
+    std::string_view closer;
+    if (lower.compare(at, 4, "<!--") == 0) closer = "-->";
+    else if (startTagAt(lower, at, "script")) closer = "</script";
+    else if (startTagAt(lower, at, "style")) closer = "</style";
+    if (!closer.empty()) {
+      const std::size_t end = lower.find(closer, at + 1);
+      if (end == std::string::npos) break;
+      at = end + closer.size();
+      continue;
+    }
+    if (!startTagAt(lower, at, "include")) {
+      ++at;
+      continue;
+    }
+    std::size_t i = at + 8;
+    const Attributes attributes = tagAttributes(html, i);
+    const std::size_t tagEnd = lower.find('>', i);
+    if (tagEnd == std::string::npos) break;
+    std::size_t end = tagEnd + 1;
+    std::size_t next = end;
+    while (next < lower.size() && std::isspace(static_cast<unsigned char>(lower[next]))) ++next;
+    if (lower.compare(next, 10, "</include>") == 0) end = next + 10;
+
+    out.append(html.substr(copied, at - copied));
+    copied = at = end;
+    if (depth >= kIncludeDepth) continue;
+    for (const auto& [name, value] : attributes) {
+      if (name != "src") continue;
+      const auto path = includedPath(documentPath, value);
+      const auto text = path ? load(*path) : std::nullopt;
+      if (text) out += expandIncludes(*text, *path, load, depth + 1);
+      break;
+    }
+  }
+  out.append(html.substr(copied));
+  return out;
 }
 
 }  // namespace
@@ -119,6 +218,10 @@ std::string withRuntime(std::string_view html) {
   out.reserve(html.size() + runtime.size());
   out.append(html.substr(0, at)).append(runtime).append(html.substr(at));
   return out;
+}
+
+std::string withIncludes(std::string_view html, std::string_view documentPath, const IncludeLoader& load) {
+  return expandIncludes(html, documentPath, load, 0);
 }
 
 std::vector<std::pair<std::string, std::string>> servedPageHeaders(const std::string& origin, unsigned features) {

@@ -1,6 +1,7 @@
 #pragma once
 // What the engine reads from and adds to the documents it serves.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,14 @@ std::string contentTypeFor(std::string_view path);
 // Puts the engine runtime (import map, window configuration, bootstrap) in
 // front of a document's own scripts: right after its doctype, else first.
 std::string withRuntime(std::string_view html);
+
+// Replaces every <include src="URL"></include> (the end tag may be left
+// out) with the document at URL, a path in "this://app/" or relative to the
+// folder of `documentPath`, as `load` answers it; a document `load` does not
+// have leaves nothing. Included documents may include others, 8 deep at
+// most. Tags inside comments, scripts and styles are left alone.
+using IncludeLoader = std::function<std::optional<std::string>(const std::string& path)>;
+std::string withIncludes(std::string_view html, std::string_view documentPath, const IncludeLoader& load);
 
 // Headers of every file served to the window at `origin`: no caching, no
 // framing by other origins, and scripts limited by the runtime features.

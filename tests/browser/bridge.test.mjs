@@ -2,10 +2,10 @@
 // against tests/uiengine/bridge_host.cpp.
 import assert from "node:assert/strict";
 import { createServer } from "node:http";
-import { mkdirSync, rmSync } from "node:fs";
+import { existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, afterEach, before, beforeEach, describe, it } from "node:test";
-import { NativeProcess, exitWithin, launchBrowser, privateFolder } from "./harness.mjs";
+import { NativeProcess, exitWithin, launchBrowser, openAppWindow, privateFolder, startDisplay } from "./harness.mjs";
 
 const host = process.env.KX_BRIDGE_HOST;
 const graceMs = 1500;  // long enough for a reload on a busy machine
@@ -16,17 +16,24 @@ describe("script bridge", { timeout: 100000 }, () => {
   let context;
   let page;
 
+  // A stand-in for the desktop's opener, first on the host's search path, noting what it was asked to open.
+  let opener;
   before(async () => {
     assert.ok(host, "KX_BRIDGE_HOST names the bridge host");
     browser = await launchBrowser();
+    opener = privateFolder("kx-opener-");
+    writeFileSync(join(opener, "xdg-open"), `#!/bin/sh\nprintf '%s\\n' "$@" >> '${join(opener, "opened")}'\n`, { mode: 0o700 });
   });
-  after(async () => browser && (await browser.close()));
+  after(async () => {
+    if (browser) await browser.close();
+    if (opener) rmSync(opener, { recursive: true, force: true });
+  });
 
 
   // One browser context and, while it stays open, one page serve every test:
   // each host has a session cookie of its own name.
   beforeEach(async () => {
-    native = new NativeProcess(host, ["--grace-ms", String(graceMs)]);
+    native = new NativeProcess(host, ["--grace-ms", String(graceMs)], { PATH: `${opener}:${process.env.PATH}` });
     context ??= await browser.newContext();
     if (!page || page.isClosed()) {
       page = await context.newPage();
@@ -151,6 +158,8 @@ describe("script bridge", { timeout: 100000 }, () => {
     assert.deepEqual(await call("lastResult"), { error: false, value: 42 });
     await call("callPage", "notDefinedByThePage", []);
     assert.deepEqual(await call("lastResult"), { error: false, value: null });
+    await call("callPage", "fromIncludedPart", []);
+    assert.deepEqual(await call("lastResult"), { error: false, value: "included part" }, "a function of an included document");
   });
 
   it("opens a modal dialog and answers the value it closes with", async () => {
@@ -203,6 +212,15 @@ describe("script bridge", { timeout: 100000 }, () => {
     } finally {
       rmSync(root, { recursive: true, force: true });
     }
+  });
+
+  it("opens links meant for the system's browser there, not in the window", async () => {
+    await page.click("#agreement");
+    const opened = join(opener, "opened");
+    await poll(() => existsSync(opened));
+    assert.equal(readFileSync(opened, "utf8"), "https://www.kestrix.test/user-agreement?a=1&b=2\n");
+    assert.equal(new URL(page.url()).pathname, "/index.htm");
+    assert.equal(context.pages().length, 1, "no browser window of its own");
   });
 
   it("offers the runtime modules and element helpers", async () => {
@@ -321,3 +339,21 @@ async function poll(probe, ms = 10000) {
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
 }
+
+describe("app window on a display", { skip: !existsSync("/usr/bin/Xvfb") && "no Xvfb", timeout: 60000 }, () => {
+  it("gives the page the area its window-width and window-height ask for, below the browser's title bar", async () => {
+    const display = await startDisplay();
+    const native = new NativeProcess(host);
+    let app;
+    try {
+      app = await openAppWindow(await native.url, display.name, 640, 400);
+      await app.page.waitForFunction(() => window.startedWith);
+      await app.page.waitForFunction(() => innerWidth === 640 && innerHeight === 400, null, { timeout: 10000 })
+        .catch(async () => assert.fail(`page area ${await app.page.evaluate(() => [innerWidth, innerHeight])}`));
+    } finally {
+      if (app) await app.close();
+      await native.stop();
+      display.stop();
+    }
+  });
+});

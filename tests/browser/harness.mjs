@@ -1,7 +1,8 @@
 // What the browser tests share: starting a native window host without a
-// display, and a headless Chromium to open its announced address.
+// display, a headless Chromium to open its announced address, and real
+// app windows on a virtual display.
 import { spawn } from "node:child_process";
-import { mkdtempSync, rmSync, chmodSync } from "node:fs";
+import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { chromium } from "playwright-core";
@@ -72,4 +73,89 @@ export function exitWithin(native, ms) {
     native.exited,
     new Promise((_, reject) => setTimeout(() => reject(new Error(`still running after ${ms} ms`)), ms)),
   ]);
+}
+
+// A virtual X display for the tests of real windows; `name` is ":N".
+export async function startDisplay() {
+  const server = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+    { stdio: ["ignore", "ignore", "ignore", "pipe"] });
+  const number = await new Promise((resolve, reject) => {
+    server.stdio[3].once("data", (d) => resolve(String(d).trim()));
+    server.once("exit", () => reject(new Error("Xvfb ended")));
+  });
+  return { name: ":" + number, stop: () => server.kill() };
+}
+
+// Chromium's app window for `url` on `display`, sized as the engine opens
+// one, driven through its debugging port. Resolves with { page, close }.
+export async function openAppWindow(url, display, width, height) {
+  const profile = privateFolder("kx-app-window-");
+  const child = spawn("/usr/bin/chromium", [...chromiumFlags, `--user-data-dir=${profile}`, "--remote-debugging-port=0",
+    `--app=${url}`, `--window-size=${width},${height}`],
+  { env: { ...process.env, DISPLAY: display }, stdio: "ignore", detached: true });
+  // Chromium and its helper processes form a group of their own: end them all before removing the profile.
+  const close = async () => {
+    const exited = new Promise((resolve) => (child.exitCode === null && child.signalCode === null ? child.once("exit", resolve) : resolve()));
+    try {
+      process.kill(-child.pid, "SIGKILL");
+    } catch {
+      // already gone
+    }
+    await exited;
+    rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
+  };
+  try {
+    const portFile = join(profile, "DevToolsActivePort");
+    const deadline = Date.now() + 20000;
+    while (!existsSync(portFile) || !readFileSync(portFile, "utf8").includes("\n")) {
+      if (Date.now() > deadline) throw new Error("Chromium did not open its debugging port");
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    const browser = await chromium.connectOverCDP("http://127.0.0.1:" + readFileSync(portFile, "utf8").split("\n")[0]);
+    let page;
+    while (!(page = browser.contexts().flatMap((c) => c.pages())[0])) {
+      if (Date.now() > deadline) throw new Error("no app window");
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    return { page, close: async () => { await browser.close().catch(() => {}); await close(); } };
+  } catch (error) {
+    await close();
+    throw error;
+  }
+}
+
+// Environment that puts every operating-system location the installer
+// touches (registry, desktops, trash, temporary files, home) under `folder`.
+export function redirectedLocations(folder) {
+  const env = {
+    HOME: join(folder, "home"),
+    XDG_CONFIG_HOME: join(folder, "config"),
+    XDG_DATA_HOME: join(folder, "data"),
+    KX_MACHINE_ROOT: join(folder, "machine"),
+    TMPDIR: join(folder, "tmp"),
+  };
+  for (const location of Object.values(env)) mkdirSync(location, { recursive: true });
+  return env;
+}
+
+// Saves what `page` shows as KX_SCREENSHOTS/NAME.png (when that folder is
+// given), once every picture its elements and dialogs draw has arrived.
+export async function savePicture(page, name) {
+  const folder = process.env.KX_SCREENSHOTS;
+  if (!folder) return;
+  mkdirSync(folder, { recursive: true });
+  for (const frame of page.frames()) {
+    await frame.waitForFunction(() => {
+      const wanted = new Set();
+      for (const element of document.querySelectorAll("*")) {
+        const box = element.getBoundingClientRect();
+        if (!element.checkVisibility() || box.width === 0 || box.height === 0) continue;
+        for (const match of getComputedStyle(element).backgroundImage.matchAll(/url\("([^"]+)"\)/g)) wanted.add(match[1]);
+      }
+      const arrived = new Set(performance.getEntriesByType("resource").map((entry) => entry.name));
+      return [...wanted].every((url) => arrived.has(url)) && [...document.images].every((image) => image.complete);
+    });
+  }
+  await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+  await page.screenshot({ path: join(folder, name + ".png") });
 }

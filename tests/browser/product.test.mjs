@@ -1,10 +1,9 @@
 // build/bin/KestrixSetup as a user meets it: without a display it announces
 // its window's address, with one it opens its own Chromium window.
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
 import { existsSync, readFileSync, readdirSync } from "node:fs";
 import { after, before, describe, it } from "node:test";
-import { NativeProcess, exitWithin, launchBrowser } from "./harness.mjs";
+import { NativeProcess, exitWithin, launchBrowser, startDisplay } from "./harness.mjs";
 
 const product = process.env.KX_PRODUCT;
 
@@ -50,6 +49,7 @@ describe("installer window", { timeout: 60000 }, () => {
       const again = await (await browser.newContext()).newPage();
       assert.equal((await again.goto(url)).status(), 403, "the start address works once");
       await page.click("#close");
+      await page.frameLocator("iframe.kx-modal").locator("#confirm").click();  // the exit question
       assert.equal(await exitWithin(native, 5000), 0);
       await context.close();
     } finally {
@@ -58,10 +58,8 @@ describe("installer window", { timeout: 60000 }, () => {
   });
 
   it("opens its own browser window on a display and ends when that window goes", { skip: !existsSync("/usr/bin/Xvfb") && "no Xvfb" }, async () => {
-    const display = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-      { stdio: ["ignore", "ignore", "ignore", "pipe"] });
-    const number = await new Promise((resolve) => display.stdio[3].once("data", (d) => resolve(String(d).trim())));
-    const native = new NativeProcess(product, [], { DISPLAY: ":" + number });
+    const display = await startDisplay();
+    const native = new NativeProcess(product, [], { DISPLAY: display.name });
     try {
       const browserProcess = await poll(() => childrenOf(native.child.pid).find((p) => p.args.some((a) => a.startsWith("--app="))), 15000);
       const appUrl = new URL(browserProcess.args.find((a) => a.startsWith("--app=")).slice(6));
@@ -77,7 +75,7 @@ describe("installer window", { timeout: 60000 }, () => {
       assert.equal(existsSync(profile), false, "the private profile is removed");
     } finally {
       await native.stop();
-      display.kill();
+      display.stop();
     }
   });
 });

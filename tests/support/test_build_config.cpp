@@ -8,10 +8,16 @@ namespace kx {
 
 namespace {
 
+// A test installer executable gets its server from the test that starts it.
+std::string fromEnvironment(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
 std::mutex lock;
 std::map<HostRole, std::string> hosts;
-std::string defaultHost = "127.0.0.1:9";
-std::string caFile;
+std::string defaultHost = fromEnvironment("KX_TEST_HOST", "127.0.0.1:9");
+std::string caFile = fromEnvironment("KX_TEST_CA_FILE", "");
 int lowSpeedSeconds = 30;
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
+
 namespace kx::uiengine {
 namespace {
 
@@ -59,6 +62,35 @@ TEST(PageDocument, ServedHeadersFollowTheRuntimeFeatures) {
   const std::string open = policyOf(kFeatureEval | kFeatureSocketIo);
   EXPECT_NE(open.find("'unsafe-eval'"), std::string::npos);
   EXPECT_NE(open.find("ws://127.0.0.1:5000 *;"), std::string::npos);
+}
+
+TEST(PageDocument, IncludesDocumentsInPlace) {
+  const std::map<std::string, std::string> files{
+      {"main.htm", "<p id=main>main</p><include src='parts/row.htm'/>"},
+      {"parts/row.htm", "<p>row</p><INCLUDE SRC=\"../leaf.htm\"></INCLUDE>"},
+      {"leaf.htm", "<b>leaf</b>"},
+      {"loop.htm", "[<include src=\"loop.htm\"></include>]"},
+  };
+  const IncludeLoader load = [&](const std::string& path) -> std::optional<std::string> {
+    const auto it = files.find(path);
+    return it == files.end() ? std::nullopt : std::optional<std::string>(it->second);
+  };
+  const struct {
+    std::string_view document, html, expected;
+  } cases[] = {
+      {"index.htm", "<body><include src=\"main.htm\"></include></body>",
+       "<body><p id=main>main</p><p>row</p><b>leaf</b></body>"},
+      {"index.htm", "a<include src=\"this://app/leaf.htm\">\n</include>b<include src=/leaf.htm>c", "a<b>leaf</b>b<b>leaf</b>c"},
+      {"parts/x.htm", "<include src=\"./row.htm\"></include>", "<p>row</p><b>leaf</b>"},
+      {"index.htm", "<include src=\"missing.htm\"></include>|<include src=\"../leaf.htm\"></include>|"
+                    "<include src=\"https://example.invalid/leaf.htm\"></include>|<include></include>", "|||"},
+      {"index.htm", "<!-- <include src=\"leaf.htm\"> --><script>s = '<include src=\"leaf.htm\">'</script>"
+                    "<style>/* <include src=leaf.htm> */</style><includes>",
+       "<!-- <include src=\"leaf.htm\"> --><script>s = '<include src=\"leaf.htm\">'</script>"
+       "<style>/* <include src=leaf.htm> */</style><includes>"},
+      {"index.htm", "<include src=\"loop.htm\"></include>", "[[[[[[[[]]]]]]]]"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(withIncludes(c.html, c.document, load), c.expected) << c.html;
 }
 
 }  // namespace

@@ -369,9 +369,20 @@
     document.addEventListener("DOMContentLoaded", reportActivity);
   }
 
-  // Window attributes of the root element a browser window can honour, and the close role.
+  // Window attributes of the root element a browser window can honour, the
+  // close role, and links meant for the person's own browser.
+  // window-width and window-height size the page's area: the browser's own
+  // title bar comes on top of the size the window was opened with.
+  const sizeToPage = () => {
+    const root = document.documentElement;
+    const width = parseInt(root.getAttribute("window-width"), 10);
+    const height = parseInt(root.getAttribute("window-height"), 10);
+    if (width > 0 && height > 0 && (window.innerWidth !== width || window.innerHeight !== height))
+      window.resizeBy(width - window.innerWidth, height - window.innerHeight);
+  };
   document.addEventListener("DOMContentLoaded", () => {
     const root = document.documentElement;
+    if (!modalFrame) sizeToPage();
     if (config.media) root.setAttribute("media-type", config.media);
     if (!document.title && root.getAttribute("window-title")) document.title = root.getAttribute("window-title");
     const icon = root.getAttribute("window-icon");
@@ -387,6 +398,12 @@
   document.addEventListener("click", (event) => {
     const target = event.target instanceof Element ? event.target.closest('[role="window-close"]') : null;
     if (target && !event.defaultPrevented) window.Window.this.close();
+  });
+  document.addEventListener("click", (event) => {
+    const link = event.target instanceof Element ? event.target.closest('a[target="@system"][href]') : null;
+    if (!link || event.defaultPrevented) return;
+    event.preventDefault();
+    (modalFrame ? opener.request : request)({ t: "engine", name: "openInBrowser", args: [link.href] }).catch(() => {});
   });
 
   window.__kx = { openModal, selectFolder, box, request: modalFrame ? opener.request : request, config };
