@@ -31,6 +31,10 @@ foreach(i RANGE 0 ${_last} 2)
   string(APPEND KX_HOST_CASES "    case HostRole::${role}: return \"${KX_HOST_${role}}\";\n")
 endforeach()
 set(KX_DOWNLOAD_REFERER "https://www.kestrix.invalid/" CACHE STRING "Referer sent with package downloads")
+# The product trusts the system's CA store only. A build whose hosts are a local
+# server with a certificate of its own (scripts/demo) names that CA here; it is
+# trusted besides the system store, and certificates are still checked.
+set(KX_EXTRA_CA_FILE "" CACHE FILEPATH "CA bundle trusted besides the system store; empty in the product")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/build_config_product.cpp.in ${PROJECT_BINARY_DIR}/generated/build_config_product.cpp @ONLY)
 add_library(kx_build_config_product OBJECT ${PROJECT_BINARY_DIR}/generated/build_config_product.cpp)
 target_include_directories(kx_build_config_product PUBLIC ${PROJECT_SOURCE_DIR})

@@ -16,6 +16,7 @@
 #include "platform/current_directory.h"
 #include "platform/volume.h"
 #include "tests/download_engines/recording_callbacks.h"
+#include "tests/support/test_build_config.h"
 #include "tests/support/test_server.h"
 
 namespace kx {
@@ -103,6 +104,13 @@ TEST(Aria2CommandLine, HasEveryPieceInOrder) {
                 wide(downloadReferer()) + L"\" -x 5 -c -o \"pkg.zip\" \"https://h.kx.test/a/pkg.zip?t=1\"");
 }
 
+TEST(Aria2CommandLine, ABuildWithACaOfItsOwnHandsItToAria2) {
+  test::setExtraCaFile("/srv/demo ca/ca.pem");
+  const std::wstring line = aria2CommandLine(L"/srv/games/pkg.zip", L"https://h/x");
+  test::setExtraCaFile("");
+  EXPECT_NE(line.find(L"\" --ca-certificate=\"/srv/demo ca/ca.pem\" -x 5 -c "), std::wstring::npos) << line;
+}
+
 TEST(Aria2CommandLine, RootFoldersAndFileSystemsWithoutFastAllocation) {
   const auto folderPiece = [](const std::wstring& path) {
     const std::wstring line = aria2CommandLine(path, L"https://h/x");
@@ -166,6 +174,19 @@ TEST_F(Aria2Transfer, CompletesWithProgressArrivingWhileItRuns) {
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests[0]["headers"]["user-agent"], "Downloader/1.0");
   EXPECT_EQ(requests[0]["headers"]["referer"], downloadReferer());
+}
+
+TEST_F(Aria2Transfer, TrustsTheBuildsOwnCaWithoutAConfigurationOfItsOwn) {
+  std::filesystem::remove(home.file(".aria2/aria2.conf"));
+  test::setExtraCaFile(server.caFile());
+  server.route("/pkg.zip", {{"file", source}});
+  CAria2Download engine(&callbacks, &callbacks);
+  engine.Download(server.url("/pkg.zip"), wide(destination), 3'000'000, "");
+  const auto finals = callbacks.awaitFinal();
+  test::setExtraCaFile("");
+  ASSERT_EQ(finals.size(), 1u);
+  ASSERT_EQ(finals[0].kind, Report::Finished);
+  EXPECT_EQ(contents(destination), contents(source));
 }
 
 TEST_F(Aria2Transfer, AStaleDestinationWithoutControlFileIsDeletedFirst) {
