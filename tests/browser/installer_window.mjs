@@ -166,7 +166,8 @@ export class Dialog {
     this.frame = frame;
   }
 
-  // {title, message, buttons}: the buttons shown, left to right.
+  // {title, message, buttons}: the buttons shown in the order the page names
+  // them (the cancelling one, shown on the right, first).
   async read() {
     return this.frame.locator("body").evaluate(() => {
       const shown = (id) => {

@@ -96,8 +96,11 @@ async function followProgress(window, native, picture, server, packagePath) {
     }
     await window.page.waitForTimeout(200);
   }
-  const requests = (await server.requests(packagePath)).filter((r) => r.method === "GET");
-  step(`  the package came in ${requests.length} range request(s)`);
+  // The segmented downloader asks whether ranges are served before it starts; aria2 does not.
+  const requests = await server.requests(packagePath);
+  const gets = requests.filter((r) => r.method === "GET").length;
+  const engine = requests.some((r) => r.method === "HEAD") ? "the segmented downloader" : "the aria2 helper (InstallerHelper.exe)";
+  step(`  the package came in ${gets} range request(s), fetched by ${engine}`);
 }
 
 async function answerQuestion(window, picture) {
