@@ -77,7 +77,6 @@ export class InstallerWindow {
   constructor(page, context) {
     this.page = page;
     this.context = context;
-    this.closed = new Promise((resolve) => page.on("close", resolve));
   }
 
   // The id of the screen shown, or null.
