@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "platform/current_directory.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <regex>
 
 #include "common/build_config.h"
@@ -12,7 +13,7 @@
 #include "download/output_lines.h"
 #include "platform/codepage.h"
 #include "platform/debug_output.h"
-#include "platform/piped_child.h"
+#include "platform/subprocess.h"
 #include "platform/volume.h"
 
 namespace kx {
@@ -130,7 +131,7 @@ void CAria2Download::Stop() {
   running_ = false;
   stopRequested_ = true;
   std::lock_guard<std::mutex> lock(jobLock_);
-  if (child_) child_->terminate();
+  if (child_) child_->kill();
 }
 
 void CAria2Download::Resume(bool resume) {
@@ -164,22 +165,31 @@ void CAria2Download::transfer() {
   const std::wstring commandLine = aria2CommandLine(path_, url_);
   platform::debugOutput(platform::wideToFileSystem(commandLine) + "\n");
 
-  platform::PipedChild child;
+  std::unique_ptr<platform::Subprocess> child;
   {
     std::lock_guard<std::mutex> lock(jobLock_);
-    if (stopRequested_ || !child.start(commandLine)) return;
-    child_ = &child;
+    if (stopRequested_) return;
+    // A hidden helper without a console of its own, whose output the engine
+    // reads; it dies with the installer so that no helper keeps downloading
+    // behind a dead one.
+    child = platform::Subprocess::start(std::wstring(kAria2HelperFile, kAria2HelperFile + sizeof kAria2HelperFile - 1),
+                                        platform::CommandLine{commandLine},
+                                        {.output = platform::Subprocess::Output::Pipe,
+                                         .lifetime = platform::Subprocess::Lifetime::EndsWithInstaller,
+                                         .ownProcessGroup = true});
+    if (!child) return;
+    child_ = child.get();
     running_ = true;
   }
   OutputLines lines;
   char buffer[kReadChunk + 1];
-  while (const std::size_t n = child.read(buffer, kReadChunk)) {
+  while (const std::size_t n = child->read(buffer, kReadChunk)) {
     buffer[n] = '\0';
     if (stopRequested_) break;
     lines.feed(buffer, n, [this](const std::string& line) { ParseAria2Line(line); });
   }
-  if (stopRequested_) child.terminate();
-  child.wait();
+  if (stopRequested_) child->kill();
+  child->wait();
   std::lock_guard<std::mutex> lock(jobLock_);
   child_ = nullptr;
 }

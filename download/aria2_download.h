@@ -16,7 +16,7 @@
 namespace kx {
 
 namespace platform {
-class PipedChild;
+class Subprocess;
 }
 
 // The helper's file name; the engine factory uses this engine only when the
@@ -61,7 +61,7 @@ class CAria2Download final : public IDownload {
   std::mutex jobLock_;
   std::condition_variable jobEnded_;
   int activeJobs_ = 0;                      // guarded by jobLock_
-  platform::PipedChild* child_ = nullptr;  // guarded by jobLock_; the running child, for Stop
+  platform::Subprocess* child_ = nullptr;  // guarded by jobLock_; the running child, for Stop
 };
 
 }  // namespace kx

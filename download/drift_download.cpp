@@ -8,7 +8,7 @@
 #include "common/strings.h"
 #include "download/drift_library/drift_codes.h"
 #include "download/drift_library/velo_drift.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 

@@ -1,6 +1,7 @@
 #include "download/record_saver.h"
 
-#include "platform/random_access_file.h"
+#include "platform/atomic_file.h"
+#include "platform/codepage.h"
 
 namespace kx {
 
@@ -38,7 +39,7 @@ void RecordSaver::loop() {
     writing_ = true;
     lock.unlock();
     // A failed save is not reported: the next one tries again.
-    platform::replaceFileContent(snapshot.path, snapshot.text);
+    platform::writeFileAtomically(platform::wideToFileSystem(snapshot.path), snapshot.text);
     lock.lock();
     writing_ = false;
     changed_.notify_all();

@@ -7,7 +7,7 @@
 
 #include "common/strings.h"
 #include "platform/codepage.h"
-#include "platform/random_access_file.h"
+#include "platform/atomic_file.h"
 
 namespace kx {
 
@@ -88,7 +88,7 @@ std::string ResumeRecordText(const ResumeRecord& record) {
 }
 
 void SaveResumeRecord(const std::wstring& recordPath, const ResumeRecord& record) {
-  platform::replaceFileContent(recordPath, ResumeRecordText(record));
+  platform::writeFileAtomically(platform::wideToFileSystem(recordPath), ResumeRecordText(record));
 }
 
 bool LoadResumeRecord(const std::wstring& recordPath, ResumeRecord& record) {

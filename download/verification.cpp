@@ -6,7 +6,7 @@
 #include "common/strings.h"
 #include "download/resume_record.h"
 #include "platform/codepage.h"
-#include "platform/random_access_file.h"
+#include "platform/atomic_file.h"
 
 namespace kx {
 
@@ -30,7 +30,10 @@ void RemoveDownloadedFile(const std::wstring& localPath) {
   removeIfPresent(localPath);
   const std::wstring recordPath = ResumeRecordPath(localPath);
   removeIfPresent(recordPath);
-  removeIfPresent(platform::replacementFileFor(recordPath));
+  // Earlier builds saved the record through this fixed temporary name; a
+  // crash could leave it behind.
+  removeIfPresent(recordPath + L".tmp");
+  platform::removeAbandonedReplacements(platform::wideToFileSystem(recordPath));
 }
 
 }  // namespace kx

@@ -12,7 +12,8 @@ namespace kx {
 // Whether the file's digest equals `expected`, ignoring letter case.
 bool VerifyFileMd5(const std::wstring& path, const std::string& expected);
 
-// Deletes the package file and its resume record; a file that is already gone
+// Deletes the package file, its resume record and the temporaries that
+// interrupted saves of the record left behind; a file that is already gone
 // counts as deleted. Other failures throw std::filesystem::filesystem_error "remove".
 void RemoveDownloadedFile(const std::wstring& localPath);
 

@@ -1,6 +1,6 @@
 // The install manager's document fetch and its DNS-over-HTTP fallback.
 #include "common/build_config.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/http_dns_answer.h"
 #include "install_manager/install_man.h"
 #include "telemetry/telemetry.h"

@@ -1,6 +1,6 @@
 #include "install_manager/install_man.h"
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 
 namespace kx {
 

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "download/interfaces.h"
+#include "download/package_entry.h"
 #include "install_manager/endpoints.h"
 #include "install_manager/http_transfer.h"
-#include "install_manager/package_entry.h"
 
 namespace kx {
 
@@ -169,10 +169,9 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   std::vector<PackageEntry> verificationPass(const std::vector<PackageEntry>& work);
   // True when the page chose to retry; false when the run was cancelled.
   bool waitForDecision(const std::string& failedUrl);
-  // Installs from the verified downloads; runs on the installation thread.
-  void runInstallation(std::wstring setupArguments, std::wstring root);
-  // The steps of runInstallation; `failedUrl` names the entry being handled.
-  void installSteps(const std::wstring& setupArguments, const std::wstring& root, std::string& failedUrl);
+  // Installs from the verified downloads (setup/installation_sequence.h) on the
+  // installation thread, and waits for it.
+  void runInstallation();
   // The map shortcut in `folder`, launching the map.
   void createCustomShortcut(const std::wstring& folder);
 

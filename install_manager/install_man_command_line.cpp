@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "common/strings.h"
+#include "flavour/flavour.h"
 #include "install_manager/command_line.h"
-#include "install_manager/flavour.h"
 #include "install_manager/install_man.h"
 #include "telemetry/telemetry.h"
 

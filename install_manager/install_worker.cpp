@@ -4,13 +4,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include "common/strings.h"
 #include "download/resume_record.h"
 #include "download/verification.h"
+#include "install_manager/command_line.h"
 #include "install_manager/install_man.h"
 #include "platform/codepage.h"
+#include "setup/installation_sequence.h"
 #include "setup/platform_setup.h"
 
 namespace kx {
@@ -129,9 +132,27 @@ void InstallMan::runDownloadAndInstall(std::wstring folder) {
     window->OnDownloadProgress(90, 0);
     window->OnInstallProgress(90);
   }
-  const std::wstring arguments = buildPlatformSetupArguments(installDir, createDesktopShortcut, autoRun);
+  runInstallation();
+}
+
+void InstallMan::runInstallation() {
   installDirWithSlash = installDir + static_cast<wchar_t>(std::filesystem::path::preferred_separator);
-  std::thread(&InstallMan::runInstallation, this, arguments, installDirWithSlash).join();
+  const InstallationChoices choices{
+      .setupArguments = buildPlatformSetupArguments(installDir, createDesktopShortcut, autoRun),
+      .root = installDirWithSlash,
+      .createDesktopShortcut = createDesktopShortcut,
+      .autoRun = autoRun,
+      .channel = channel(),
+      .mapId = mapId,
+      .mapDisplayName = mapDisplayName,
+  };
+  const InstallationHost host{
+      .downloadingPackage = downloadingPackage,
+      .unzipTotalBytes = unzipTotalBytes,
+      .createMapShortcut = [this](const std::wstring& folder) { createCustomShortcut(folder); },
+  };
+  std::thread(runInstallationSequence, std::cref(entries), std::cref(choices), windowTaskCallback.load(), std::cref(host))
+      .join();
 }
 
 void InstallMan::downloadPass(const std::vector<PackageEntry>& work) {

@@ -2,7 +2,7 @@
 #include <cryptopp/base64.h>
 #include <cryptopp/filters.h>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/install_man.h"
 #include "platform/codepage.h"
 

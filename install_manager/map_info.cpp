@@ -1,13 +1,14 @@
 // Map information: what the map service says about the map this installer was
-// handed out for, and the start-up values the page shows it with.
+// handed out for, the start-up values the page shows it with, and its shortcut.
 #include <curl/curl.h>
 
 #include <nlohmann/json.hpp>
 
 #include "common/strings.h"
+#include "flavour/flavour.h"
 #include "install_manager/command_line.h"
-#include "install_manager/flavour.h"
 #include "install_manager/install_man.h"
+#include "setup/shortcuts.h"
 
 namespace kx {
 
@@ -108,6 +109,10 @@ std::wstring InstallMan::pageLanguage() const { return flavourKey == "edu" ? L"z
 std::optional<BackgroundImage> InstallMan::backgroundImage() const {
   if (mapImageUrl.empty()) return std::nullopt;
   return BackgroundImage{mapImageUrl, mapDisplayName, isKestrixMap, isIndependent, mapId};
+}
+
+void InstallMan::createCustomShortcut(const std::wstring& folder) {
+  CreateMapShortcut(folder, mapId, mapDisplayName, mapIconUrl, [this] { return buildLaunchArgs(); });
 }
 
 }  // namespace kx

@@ -4,9 +4,9 @@
 #include <filesystem>
 
 #include "common/strings.h"
+#include "flavour/flavour.h"
 #include "install_manager/command_line.h"
 #include "install_manager/default_package_config.h"
-#include "install_manager/flavour.h"
 #include "install_manager/install_man.h"
 #include "install_manager/package_document.h"
 #include "platform/process.h"

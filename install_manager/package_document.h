@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "install_manager/package_entry.h"
+#include "download/package_entry.h"
 
 namespace kx {
 

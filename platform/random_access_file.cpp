@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "platform/codepage.h"
 #include "platform/volume.h"
@@ -46,21 +45,5 @@ bool RandomAccessFile::writeAt(std::uint64_t offset, const void* data, std::size
 }
 
 bool RandomAccessFile::reserve(std::uint64_t size) { return fd_ >= 0 && allocateFast(fd_, size); }
-
-std::wstring replacementFileFor(const std::wstring& path) { return path + L".tmp"; }
-
-bool replaceFileContent(const std::wstring& path, std::string_view content) {
-  const std::string target = wideToFileSystem(path);
-  const std::string temporary = wideToFileSystem(replacementFileFor(path));
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const bool written = writeAll(fd, content.data(), content.size(), 0) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || std::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
-}
 
 }  // namespace kx::platform

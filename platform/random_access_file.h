@@ -1,11 +1,9 @@
 #pragma once
-// A file that several threads write at arbitrary offsets, and the small-file
-// replacement that survives a crash in the middle of a save.
+// A file that several threads write at arbitrary offsets.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace kx::platform {
 
@@ -32,13 +30,5 @@ class RandomAccessFile {
  private:
   int fd_ = -1;
 };
-
-// Replaces the content of `path` with `content` so that a crash or power loss
-// leaves either the old or the new content, never a torn file: the text goes
-// to `path` + ".tmp", is flushed to the disk, and is renamed over `path`.
-bool replaceFileContent(const std::wstring& path, std::string_view content);
-
-// The temporary file replaceFileContent uses for `path`.
-std::wstring replacementFileFor(const std::wstring& path);
 
 }  // namespace kx::platform

@@ -1,17 +1,18 @@
 #include "setup/platform_setup.h"
 
+#include <chrono>
 #include <cstdio>
 
-#include "install_manager/flavour.h"
-#include "platform/child_process.h"
+#include "flavour/flavour.h"
 #include "platform/codepage.h"
+#include "platform/subprocess.h"
 #include "telemetry/telemetry.h"
 
 namespace kx {
 
 namespace {
 
-constexpr std::uint32_t kPollMilliseconds = 1000;
+constexpr std::chrono::milliseconds kPollInterval{1000};
 constexpr std::size_t kLogBytes = 12;
 
 std::wstring languageId() {
@@ -66,9 +67,13 @@ bool runPlatformSetup(const std::wstring& setupPath, const std::wstring& argumen
   const auto log = platformSetupLogPath(setupPath);
   if (std::filesystem::exists(log)) std::filesystem::remove(log);
 
-  auto setup = platform::ChildProcess::start(setupPath, argumentText);
+  // Left running should the installer end first: a setup interrupted halfway
+  // would leave a broken platform installation.
+  auto setup = platform::Subprocess::start(setupPath, platform::ParameterText{argumentText},
+                                           {.lifetime = platform::Subprocess::Lifetime::OutlivesInstaller,
+                                            .makeExecutable = true});
   if (!setup) return false;
-  while (!setup->wait(kPollMilliseconds)) {
+  while (!setup->wait(kPollInterval)) {
     const auto percent = readLoggedPercent(log);
     if (percent && *percent >= 0 && *percent <= 100 && progress)
       progress->OnInstallProgress(static_cast<std::int32_t>(static_cast<double>(*percent) * 0.05 + 90));

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "common/strings.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "platform/codepage.h"
 #include "platform/path_case.h"
 #include "platform/registry.h"

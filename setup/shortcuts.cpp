@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/strings.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
 #include "platform/locations.h"

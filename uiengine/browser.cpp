@@ -1,7 +1,9 @@
 #include "uiengine/browser.h"
 
+#include <chrono>
 #include <system_error>
 
+#include "platform/codepage.h"
 #include "platform/desktop.h"
 
 namespace kx::uiengine {
@@ -35,7 +37,13 @@ std::unique_ptr<BrowserWindow> BrowserWindow::open(const std::string& url, int w
       "--password-store=basic",
   };
   if (platform::isSuperUser()) arguments.push_back("--no-sandbox");  // Chromium refuses to sandbox root
-  auto process = platform::OwnedProcess::start(kBrowser, arguments);
+  // Its own process group, so that ending it ends its helpers too; should the
+  // installer die, the browser is asked to end and takes them with it.
+  auto process = platform::Subprocess::start(platform::fileSystemToWide(kBrowser), arguments,
+                                             {.output = platform::Subprocess::Output::Discard,
+                                              .lifetime = platform::Subprocess::Lifetime::EndsWithInstaller,
+                                              .askedToEnd = true,
+                                              .ownProcessGroup = true});
   if (!process) {
     std::filesystem::remove_all(profile, error);
     return nullptr;
@@ -44,7 +52,7 @@ std::unique_ptr<BrowserWindow> BrowserWindow::open(const std::string& url, int w
 }
 
 BrowserWindow::~BrowserWindow() {
-  process_->terminate();
+  process_->terminate(std::chrono::milliseconds(2000));
   std::error_code ignored;
   std::filesystem::remove_all(profile_, ignored);
 }

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/owned_process.h"
+#include "platform/subprocess.h"
 
 namespace kx::uiengine {
 
@@ -19,9 +19,9 @@ class BrowserWindow {
   bool running() { return process_->running(); }
 
  private:
-  BrowserWindow(std::unique_ptr<platform::OwnedProcess> process, std::filesystem::path profile)
+  BrowserWindow(std::unique_ptr<platform::Subprocess> process, std::filesystem::path profile)
       : process_(std::move(process)), profile_(std::move(profile)) {}
-  std::unique_ptr<platform::OwnedProcess> process_;
+  std::unique_ptr<platform::Subprocess> process_;
   std::filesystem::path profile_;
 };
 

@@ -12,7 +12,7 @@
 
 #include "download/resume_record.h"
 #include "platform/system_info.h"
-#include "tests/download/file_support.h"
+#include "tests/support/tools.h"
 #include "tests/support/test_server.h"
 
 extern char** environ;
@@ -76,7 +76,7 @@ TEST(CrashResume, KilledDownloadResumesFromItsRecordEveryTime) {
   for (int kill = 0; kill < kKills; ++kill) {
     const std::size_t requestsBefore = server.requestsFor("/pkg.zip").size();
     ResumeRecord before;
-    const bool resuming = LoadResumeRecord(widePath(dest + ".cfg"), before);
+    const bool resuming = LoadResumeRecord(wide(dest + ".cfg"), before);
     std::size_t unfinished = segments;
     if (resuming) {
       unfinished = 0;
@@ -92,7 +92,7 @@ TEST(CrashResume, KilledDownloadResumesFromItsRecordEveryTime) {
     waitpid(runner, nullptr, 0);
 
     ResumeRecord after;
-    ASSERT_TRUE(LoadResumeRecord(widePath(dest + ".cfg"), after)) << "record lost at kill " << kill;
+    ASSERT_TRUE(LoadResumeRecord(wide(dest + ".cfg"), after)) << "record lost at kill " << kill;
     if (resuming) {
       // The restarted run asked exactly for what the record had not yet seen.
       std::set<std::string> expected, asked;
@@ -114,7 +114,7 @@ TEST(CrashResume, KilledDownloadResumesFromItsRecordEveryTime) {
   int status = -1;
   waitpid(runner, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(readFile(dest), readFile(source));
+  EXPECT_EQ(readWholeFile(dest), readWholeFile(source));
   EXPECT_LE(bytesServed(server), kSize + allowedRefetch);
 }
 

@@ -5,7 +5,8 @@
 
 #include <filesystem>
 
-#include "tests/download/file_support.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/tools.h"
 #include "tests/support/test_server.h"
 
 namespace kx {
@@ -21,11 +22,11 @@ TEST(DownloadWriter, ReusesAFileOfExactlyTheSizeAndReplacesOthers) {
     bool reused;
   };
   for (const Case c : {Case{1000, true}, Case{999, false}, Case{1001, false}}) {
-    writeFile(path, std::string(c.existing, 'k'));
-    DownloadWriter writer(widePath(path));
+    writeWholeFile(path, std::string(c.existing, 'k'));
+    DownloadWriter writer(wide(path));
     EXPECT_TRUE(writer.Prepare(1000));
     writer.Close();
-    const std::string content = readFile(path);
+    const std::string content = readWholeFile(path);
     ASSERT_EQ(content.size(), 1000u) << c.existing;
     EXPECT_EQ(content == std::string(1000, 'k'), c.reused) << c.existing;
   }
@@ -36,20 +37,20 @@ TEST(DownloadWriter, NewFilesHaveTheFullSizeEitherWay) {
   for (const auto allocation : {DownloadWriter::Allocation::Fast, DownloadWriter::Allocation::WriteLastByte}) {
     const std::string path = dir.file("new.zip");
     std::filesystem::remove(path);
-    DownloadWriter writer(widePath(path), allocation);
+    DownloadWriter writer(wide(path), allocation);
     ASSERT_TRUE(writer.Prepare(100000));
     EXPECT_TRUE(writer.Write(5, "abc", 3));
     writer.Close();
     std::string expected(100000, '\0');
     expected.replace(5, 3, "abc");
     if (allocation == DownloadWriter::Allocation::WriteLastByte) expected.back() = '\xFF';
-    EXPECT_EQ(readFile(path), expected);
+    EXPECT_EQ(readWholeFile(path), expected);
   }
 }
 
 TEST(DownloadWriter, MissingFolderMakesEveryWriteFail) {
   TempDir dir;
-  DownloadWriter writer(widePath(dir.file("no/such/folder/pkg.zip")));
+  DownloadWriter writer(wide(dir.file("no/such/folder/pkg.zip")));
   EXPECT_FALSE(writer.Prepare(10));
   EXPECT_FALSE(writer.Write(0, "x", 1));
 }
@@ -58,7 +59,7 @@ TEST(DownloadWriter, MissingFolderMakesEveryWriteFail) {
 TEST(DownloadWriter, RefusedWriteReportsFailureAndLaterWritesStillWork) {
   TempDir dir;
   const std::string path = dir.file("pkg.zip");
-  DownloadWriter writer(widePath(path));
+  DownloadWriter writer(wide(path));
   ASSERT_TRUE(writer.Prepare(1 << 20));
   {
     FileSizeLimit limit(4096);
@@ -67,7 +68,7 @@ TEST(DownloadWriter, RefusedWriteReportsFailureAndLaterWritesStillWork) {
   }
   EXPECT_TRUE(writer.Write(8192, "late", 4));
   writer.Close();
-  const std::string content = readFile(path);
+  const std::string content = readWholeFile(path);
   EXPECT_EQ(content.substr(0, 4), "head");
   EXPECT_EQ(content.substr(8192, 4), "late");
   EXPECT_FALSE(writer.Write(0, "x", 1)) << "closed";

@@ -11,8 +11,9 @@
 
 #include "download/resume_record.h"
 #include "platform/system_info.h"
-#include "tests/download/file_support.h"
-#include "tests/download/recording_callbacks.h"
+#include "tests/support/file_size_limit.h"
+#include "tests/support/tools.h"
+#include "tests/support/recording_callbacks.h"
 #include "tests/support/test_build_config.h"
 #include "tests/support/test_server.h"
 
@@ -40,11 +41,13 @@ class DownloaderTest : public ::testing::Test {
     writeRandomFile(source, size, 7);
     rule["file"] = source;
     server.route("/pkg.zip", rule);
-    return readFile(source);
+    return readWholeFile(source);
   }
-  void download(std::uint64_t size) { downloader->Download(server.url("/pkg.zip"), widePath(dst), size, ""); }
+  void download(std::uint64_t size) { downloader->Download(server.url("/pkg.zip"), wide(dst), size, ""); }
   void resumeAlways() {
-    calls.onInterrupted = [this] { downloader->Resume(true); };
+    calls.onReport = [this](const Report& report) {
+      if (report.kind == Report::Interrupted) downloader->Resume(true);
+    };
   }
   std::vector<nlohmann::json> gets() const {
     std::vector<nlohmann::json> result;
@@ -57,9 +60,9 @@ class DownloaderTest : public ::testing::Test {
     record.supportResume = supportResume;
     record.size = size;
     record.url = server.url("/pkg.zip");
-    record.dst = widePath(dst);
+    record.dst = wide(dst);
     record.range = std::move(segments);
-    SaveResumeRecord(widePath(dst + ".cfg"), record);
+    SaveResumeRecord(wide(dst + ".cfg"), record);
   }
 
   TestServer server;
@@ -73,12 +76,12 @@ class DownloaderTest : public ::testing::Test {
 TEST_F(DownloaderTest, SplitsIntoRangesOverVerifiedTls) {
   const std::string content = serve(1000);
   download(1000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(calls.finished(), std::vector<std::string>{dst});
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(calls.keys(Report::Finished), std::vector<std::string>{dst});
+  EXPECT_EQ(readWholeFile(dst), content);
   EXPECT_EQ(downloader->GetTaskCount(), 3);
   EXPECT_EQ(calls.bytes().back(), 1000u);
-  EXPECT_EQ(calls.byteKey(), dst);
+  EXPECT_EQ(calls.keys(Report::Bytes).back(), dst);
 
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_FALSE(requests.empty());
@@ -93,7 +96,7 @@ TEST_F(DownloaderTest, SplitsIntoRangesOverVerifiedTls) {
   EXPECT_EQ(ranges, (std::set<std::string>{"bytes=0-332", "bytes=333-665", "bytes=666-999"}));
 
   ResumeRecord record;
-  ASSERT_TRUE(LoadResumeRecord(widePath(dst + ".cfg"), record));
+  ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), record));
   ASSERT_EQ(record.range.size(), 3u);
   for (const auto& segment : record.range) EXPECT_TRUE(segment.bFinished && segment.seek == segment.length);
 }
@@ -101,8 +104,8 @@ TEST_F(DownloaderTest, SplitsIntoRangesOverVerifiedTls) {
 TEST_F(DownloaderTest, WithoutRangeSupportFetchesTheWholeFileOnce) {
   const std::string content = serve(50000, {{"ranges", false}});
   download(50000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
   EXPECT_EQ(downloader->GetTaskCount(), 1);
   const auto requests = gets();
   ASSERT_EQ(requests.size(), 1u);
@@ -113,10 +116,10 @@ TEST_F(DownloaderTest, ResumesAfterEveryDroppedConnection) {
   const std::string content = serve(2 << 20, {{"drop_after", 512 << 10}});
   resumeAlways();
   download(2 << 20);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
-  EXPECT_GE(calls.interruptions(), 3);
-  EXPECT_GE(calls.reconnections(), 1);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
+  EXPECT_GE(calls.count(Report::Interrupted), 3);
+  EXPECT_GE(calls.count(Report::Reconnected), 1);
   // Every retry continues where its segment stopped, never before it.
   std::map<std::uint64_t, std::uint64_t> lastStartByEnd;
   for (const auto& get : gets()) {
@@ -139,32 +142,32 @@ TEST_F(DownloaderTest, RetryWithoutRangesRestartsTheFile) {
   server.route("/pkg.zip", {{"responses", {whole, cut, whole}}});  // the probe, a dropped GET, a whole GET
   resumeAlways();
   download(400000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(calls.interruptions(), 1);
-  EXPECT_EQ(readFile(dst), readFile(source));
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(calls.count(Report::Interrupted), 1);
+  EXPECT_EQ(readWholeFile(dst), readWholeFile(source));
 }
 
 TEST_F(DownloaderTest, FinishedRecordReportsCompletionWithoutRequests) {
-  writeFile(dst, std::string(1000, 'k'));
+  writeWholeFile(dst, std::string(1000, 'k'));
   writeRecord(true, 1000,
               {{true, true, false, 0, 333, 333, "pkg.zip_id_0"},
                {true, true, false, 333, 333, 333, "pkg.zip_id_1"},
                {true, true, false, 666, 334, 334, "pkg.zip_id_2"}});
   download(1000);
-  ASSERT_TRUE(calls.waitFinished());
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
   EXPECT_EQ(calls.bytes(), (std::vector<std::uint64_t>{1000, 1000, 1000}));
-  EXPECT_EQ(calls.finished(), std::vector<std::string>{dst});
+  EXPECT_EQ(calls.keys(Report::Finished), std::vector<std::string>{dst});
   EXPECT_TRUE(server.requests().empty());
-  EXPECT_EQ(readFile(dst), std::string(1000, 'k'));
+  EXPECT_EQ(readWholeFile(dst), std::string(1000, 'k'));
 }
 
 TEST_F(DownloaderTest, ResumedSegmentContinuesFromItsSeek) {
   const std::string content = serve(100000);
-  writeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
+  writeWholeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
   writeRecord(true, 100000, {{false, true, false, 0, 100000, 1000, "pkg.zip_id_0"}});
   download(100000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_EQ(requests.size(), 1u);  // the record is trusted: no probe
   EXPECT_EQ(requests[0]["range"], "bytes=1000-99999");
@@ -173,12 +176,12 @@ TEST_F(DownloaderTest, ResumedSegmentContinuesFromItsSeek) {
 // A crash can leave a range written to its end but not yet marked finished.
 TEST_F(DownloaderTest, RangeWrittenToItsEndIsNotAskedForAgain) {
   const std::string content = serve(100000);
-  writeFile(dst, content.substr(0, 50000) + std::string(50000, '\0'));
+  writeWholeFile(dst, content.substr(0, 50000) + std::string(50000, '\0'));
   writeRecord(true, 100000,
               {{false, true, false, 0, 50000, 50000, "pkg.zip_id_0"}, {false, true, false, 50000, 50000, 0, "pkg.zip_id_1"}});
   download(100000);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0]["range"], "bytes=50000-99999");
@@ -188,13 +191,13 @@ TEST_F(DownloaderTest, RangeWrittenToItsEndIsNotAskedForAgain) {
 // which must not land at the segment's offset.
 TEST_F(DownloaderTest, WholeBodyWhereARangeWasAskedIsRefused) {
   const std::string content = serve(100000, {{"ranges", false}});
-  writeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
+  writeWholeFile(dst, content.substr(0, 1000) + std::string(99000, '\0'));
   writeRecord(true, 100000, {{false, true, false, 0, 100000, 1000, "pkg.zip_id_0"}});
   download(100000);
-  ASSERT_TRUE(calls.waitInterrupted());
+  ASSERT_TRUE(calls.awaitCount(Report::Interrupted, 1));
   downloader->Stop();
-  EXPECT_TRUE(calls.finished().empty());
-  EXPECT_EQ(readFile(dst), content.substr(0, 1000) + std::string(99000, '\0'));
+  EXPECT_TRUE(calls.keys(Report::Finished).empty());
+  EXPECT_EQ(readWholeFile(dst), content.substr(0, 1000) + std::string(99000, '\0'));
 }
 
 TEST_F(DownloaderTest, UnusableRecordsArePlannedAfresh) {
@@ -212,15 +215,15 @@ TEST_F(DownloaderTest, UnusableRecordsArePlannedAfresh) {
   };
   for (const Case& c : cases) {
     std::filesystem::remove(dst);
-    if (c.destinationPresent) writeFile(dst, std::string(30000, '\0'));
+    if (c.destinationPresent) writeWholeFile(dst, std::string(30000, '\0'));
     writeRecord(c.supportResume, 30000, c.segments);
     server.reset();
     server.route("/pkg.zip", {{"file", source}});
     RecordingCallbacks fresh;
     Downloader engine(&fresh, &fresh);
-    engine.Download(server.url("/pkg.zip"), widePath(dst), 30000, "");
-    ASSERT_TRUE(fresh.waitFinished()) << c.name;
-    EXPECT_EQ(readFile(dst), content) << c.name;
+    engine.Download(server.url("/pkg.zip"), wide(dst), 30000, "");
+    ASSERT_TRUE(fresh.awaitKind(Report::Finished)) << c.name;
+    EXPECT_EQ(readWholeFile(dst), content) << c.name;
     EXPECT_EQ(server.requestsFor("/pkg.zip").front()["method"], "HEAD") << c.name;
     EXPECT_EQ(engine.GetTaskCount(), 3) << c.name;
   }
@@ -232,27 +235,27 @@ TEST_F(DownloaderTest, StalledTransferEndsThroughTheLowSpeedLimit) {
   serve(1 << 20, {{"stall_after", 1}, {"stall_seconds", 60}});
   const auto started = std::chrono::steady_clock::now();
   download(1 << 20);
-  ASSERT_TRUE(calls.waitInterrupted(1, 10s));
+  ASSERT_TRUE(calls.awaitCount(Report::Interrupted, 1, 10s));
   EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
   downloader->Stop();
-  EXPECT_TRUE(calls.finished().empty());
+  EXPECT_TRUE(calls.keys(Report::Finished).empty());
 }
 
 // A disk that refuses the data must end in an interruption, never in a file reported complete.
 TEST_F(DownloaderTest, RefusedWritesAreAnInterruption) {
   const std::string content = serve(4 << 20);
-  writeFile(dst, std::string(4 << 20, '\0'));  // already at full size: nothing needs to grow it
+  writeWholeFile(dst, std::string(4 << 20, '\0'));  // already at full size: nothing needs to grow it
   {
     FileSizeLimit limit(1 << 20);
     download(4 << 20);
     // Every segment meets the limit; the first one only after writing a quarter of the file.
-    ASSERT_TRUE(calls.waitInterrupted(3));
+    ASSERT_TRUE(calls.awaitCount(Report::Interrupted, 3));
     downloader->Resume(false);
     downloader->Stop();
   }
-  EXPECT_TRUE(calls.finished().empty());
+  EXPECT_TRUE(calls.keys(Report::Finished).empty());
   ResumeRecord record;
-  ASSERT_TRUE(LoadResumeRecord(widePath(dst + ".cfg"), record));
+  ASSERT_TRUE(LoadResumeRecord(wide(dst + ".cfg"), record));
   for (const auto& segment : record.range) {
     EXPECT_FALSE(segment.bFinished);
     if (segment.seek > 0) {
@@ -263,8 +266,8 @@ TEST_F(DownloaderTest, RefusedWritesAreAnInterruption) {
   // Once the disk takes data again the same record finishes the file.
   resumeAlways();
   download(4 << 20);
-  ASSERT_TRUE(calls.waitFinished());
-  EXPECT_EQ(readFile(dst), content);
+  ASSERT_TRUE(calls.awaitKind(Report::Finished));
+  EXPECT_EQ(readWholeFile(dst), content);
 }
 
 // An error answer, or a server the build does not trust, is an interruption;
@@ -283,12 +286,12 @@ TEST_F(DownloaderTest, FailedRequestsAreInterruptionsThatStopEnds) {
     setExtraCaFile(c.caFile);
     RecordingCallbacks fresh;
     Downloader engine(&fresh, &fresh);
-    engine.Download(server.url("/pkg.zip"), widePath(dir.file(std::string(c.name) + ".zip")), 1000, "");
-    ASSERT_TRUE(fresh.waitInterrupted()) << c.name;
+    engine.Download(server.url("/pkg.zip"), wide(dir.file(std::string(c.name) + ".zip")), 1000, "");
+    ASSERT_TRUE(fresh.awaitCount(Report::Interrupted, 1)) << c.name;
     const auto stopping = std::chrono::steady_clock::now();
     engine.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2s) << c.name;
-    EXPECT_TRUE(fresh.finished().empty()) << c.name;
+    EXPECT_TRUE(fresh.keys(Report::Finished).empty()) << c.name;
   }
 }
 

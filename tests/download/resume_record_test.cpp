@@ -11,15 +11,15 @@
 #include <random>
 
 #include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx {
 namespace {
 
 using test::TempDir;
+using test::wide;
+using test::writeWholeFile;
 
-void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::wstring wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
 
 ResumeRecord sampleRecord(const std::wstring& dst) {
   ResumeRecord record;
@@ -83,7 +83,7 @@ TEST(ResumeRecord, LoadRefusesMalformedFiles) {
   };
   TempDir dir;
   for (const Case& c : cases) {
-    writeText(dir.file("r.cfg"), c.text);
+    writeWholeFile(dir.file("r.cfg"), c.text);
     ResumeRecord record;
     EXPECT_EQ(LoadResumeRecord(wide(dir.file("r.cfg")), record), c.loads) << c.name;
     if (c.loads) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "download/downloader.h"
-#include "tests/download/recording_callbacks.h"
+#include "tests/support/recording_callbacks.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
   const std::string dest = argv[2];
   kx::test::RecordingCallbacks calls;
   kx::Downloader downloader(&calls, &calls);
-  calls.onInterrupted = [&downloader] { downloader.Resume(true); };
+  calls.onReport = [&downloader](const kx::test::Report& report) {
+    if (report.kind == kx::test::Report::Interrupted) downloader.Resume(true);
+  };
   downloader.Download(argv[1], std::wstring(dest.begin(), dest.end()), std::strtoull(argv[3], nullptr, 10), "");
-  return calls.waitFinished(std::chrono::seconds(60)) ? 0 : 1;
+  return calls.awaitKind(kx::test::Report::Finished, std::chrono::seconds(60)) ? 0 : 1;
 }

@@ -15,9 +15,10 @@
 #include "download/output_lines.h"
 #include "platform/current_directory.h"
 #include "platform/volume.h"
-#include "tests/download_engines/recording_callbacks.h"
+#include "tests/support/recording_callbacks.h"
 #include "tests/support/test_build_config.h"
 #include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx {
 namespace {
@@ -25,7 +26,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Report;
 
-using test::contents;
+using test::readWholeFile;
 using test::wide;
 
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
@@ -161,7 +162,7 @@ TEST_F(Aria2Transfer, CompletesWithProgressArrivingWhileItRuns) {
   ASSERT_EQ(finals.size(), 1u);
   ASSERT_EQ(finals[0].kind, Report::Finished);
   EXPECT_EQ(finals[0].key, destination);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   EXPECT_FALSE(exists(destination + ".aria2"));
   EXPECT_EQ(engine.GetTaskCount(), 1);  // stays set until Stop
 
@@ -198,7 +199,7 @@ TEST_F(Aria2Transfer, AStaleDestinationWithoutControlFileIsDeletedFirst) {
   const auto finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 1u);
   EXPECT_EQ(finals[0].kind, Report::Finished);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   EXPECT_EQ(server.requestsFor("/pkg.zip").back()["range"], nullptr);
 }
 
@@ -220,7 +221,7 @@ TEST_F(Aria2Transfer, ACutConnectionInterruptsAndResumeCompletes) {
   finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 2u);
   ASSERT_EQ(finals[1].kind, Report::Finished);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   EXPECT_FALSE(exists(destination + ".aria2"));
   EXPECT_GT(server.requestsFor("/pkg.zip").size(), before);
 }

@@ -10,9 +10,10 @@
 
 #include "download/drift_library/velo_drift.h"
 #include "download/verification.h"
-#include "tests/download_engines/recording_callbacks.h"
+#include "tests/support/recording_callbacks.h"
 #include "tests/support/test_build_config.h"
 #include "tests/support/test_server.h"
+#include "tests/support/tools.h"
 
 namespace kx {
 namespace {
@@ -21,7 +22,7 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using test::Report;
 
-using test::contents;
+using test::readWholeFile;
 using test::wide;
 
 std::string md5Of(const std::string& path) { return FileMd5(wide(path)).value_or(""); }
@@ -134,7 +135,7 @@ TEST_F(DriftTransfer, CompletesWithProgressAndCheckedDigest) {
   ASSERT_EQ(finals.size(), 1u);
   ASSERT_EQ(finals[0].kind, Report::Finished);
   EXPECT_EQ(finals[0].key, destination);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   const auto progress = callbacks.of(Report::Progress);
   ASSERT_FALSE(progress.empty());
   EXPECT_LT(progress.front().at, finals[0].at - 500ms) << "progress must arrive while the file downloads";
@@ -175,7 +176,7 @@ TEST_F(DriftTransfer, ACutRangeIsRetriedFromWhereItStopped) {
   const auto finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 1u);
   ASSERT_EQ(finals[0].kind, Report::Finished);
-  EXPECT_EQ(contents(destination), contents(small));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(small));
   const auto requests = server.requestsFor("/pkg.zip");
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[1]["range"], "bytes=0-399999");
@@ -189,7 +190,7 @@ TEST_F(DriftTransfer, WithoutADigestAnyCompleteFileIsAccepted) {
   const auto finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 1u);
   ASSERT_EQ(finals[0].kind, Report::Finished);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
 }
 
 TEST_F(DriftTransfer, ResumeSendsTheWholeCommandAgainAndStopSilencesTheRun) {
@@ -213,7 +214,7 @@ TEST_F(DriftTransfer, ResumeSendsTheWholeCommandAgainAndStopSilencesTheRun) {
   const auto finals = callbacks.awaitFinal();
   ASSERT_EQ(finals.size(), 1u);
   EXPECT_EQ(finals[0].kind, Report::Finished);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
   engine.reset();
 }
 

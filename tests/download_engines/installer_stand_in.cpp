@@ -9,7 +9,7 @@
 #include <string>
 
 #include "download/aria2_download.h"
-#include "tests/download_engines/recording_callbacks.h"
+#include "tests/support/recording_callbacks.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;

@@ -2,8 +2,8 @@
 
 #include <sstream>
 
+#include "flavour/flavour.h"
 #include "install_manager/command_line.h"
-#include "install_manager/flavour.h"
 #include "install_manager/install_man.h"
 
 namespace kx {

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/install_man.h"
 #include "tests/support/test_build_config.h"
 

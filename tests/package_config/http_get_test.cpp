@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "tests/package_config/fixture.h"
 
 namespace kx::test {

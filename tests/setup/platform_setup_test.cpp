@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "common/strings.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "tests/setup/recording_task_callback.h"
 #include "tests/support/recording_telemetry.h"
 #include "tests/support/test_server.h"

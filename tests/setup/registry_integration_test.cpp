@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "common/strings.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "platform/registry.h"
 #include "tests/support/test_server.h"
 #include "tests/support/tools.h"

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "common/strings.h"
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "setup/ico_image.h"
 #include "tests/support/test_server.h"
 #include "tests/support/tools.h"

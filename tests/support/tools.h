@@ -20,8 +20,12 @@ CommandResult runCommand(const std::string& commandLine, int timeoutSeconds = 60
 // as they are (already quoted for the shell).
 CommandResult runPython(const std::string& program, const std::string& arguments = "", int timeoutSeconds = 60);
 
+// The whole file as bytes; empty when it cannot be read.
 std::string readWholeFile(const std::filesystem::path& path);
 void writeWholeFile(const std::filesystem::path& path, const std::string& content);
+
+// Test paths are ASCII, so a byte-wise widening is exact.
+inline std::wstring wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
 
 // A field of Debian's `lnkinfo` listing of a .lnk file ("Local path",
 // "Description", "Command line arguments", "Icon location"); nothing when the

@@ -1,7 +1,7 @@
 // Launch links per build flavour.
 #include <gtest/gtest.h>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/install_man.h"
 
 namespace kx {

@@ -3,7 +3,7 @@
 // Built for flavour qv (answers keyed by map id) and kestrix (keyed by name).
 #include <gtest/gtest.h>
 
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 #include "install_manager/install_man.h"
 #include "tests/support/test_build_config.h"
 #include "tests/support/test_server.h"

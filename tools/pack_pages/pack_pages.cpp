@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "uiengine/archive.h"
 
 namespace fs = std::filesystem;
@@ -56,10 +57,11 @@ int main(int argc, char** argv) {
   }
   try {
     const std::string source = sourceFor(kx::uiengine::packArchive(readFolder(argv[1])), argv[3]);
-    const fs::path output = argv[2];
-    const fs::path temporary = output.string() + ".tmp";
-    std::ofstream(temporary, std::ios::binary) << source;
-    fs::rename(temporary, output);
+    // A build stopped halfway must not leave a cut-off source that looks current.
+    if (!kx::platform::writeFileAtomically(argv[2], source)) {
+      std::cerr << "pack_pages: cannot write " << argv[2] << '\n';
+      return 1;
+    }
   } catch (const std::exception& error) {
     std::cerr << "pack_pages: " << error.what() << '\n';
     return 1;

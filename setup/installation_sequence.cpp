@@ -1,6 +1,5 @@
-// The installation thread: runs the platform setup, extracts every selected
-// editor package, performs the flavour's shortcut, registry and channel-file
-// steps, deletes the downloads and reports the end to the window.
+#include "setup/installation_sequence.h"
+
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -8,9 +7,7 @@
 
 #include "common/strings.h"
 #include "download/verification.h"
-#include "install_manager/command_line.h"
-#include "install_manager/flavour.h"
-#include "install_manager/install_man.h"
+#include "flavour/flavour.h"
 #include "platform/codepage.h"
 #include "setup/extraction.h"
 #include "setup/platform_setup.h"
@@ -45,29 +42,16 @@ fs::path packageFolder(const fs::path& root, const PackageEntry& entry) {
 
 // The channel as its bytes, no line end; only into a folder that exists, and
 // a file that cannot be opened is passed over.
-void writeChannelFile(const fs::path& file) {
-  const std::string text = channel();
+void writeChannelFile(const std::string& text, const fs::path& file) {
   if (text.empty()) return;
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (out) out << text;
 }
 
-}  // namespace
-
-void InstallMan::runInstallation(std::wstring setupArguments, std::wstring root) {
-  // An exception that left this thread would end the whole process. What is
-  // installed stays; the window hears of the failure as a file that could not
-  // be installed, and never hears of a finished installation.
-  std::string failedUrl;
-  try {
-    installSteps(setupArguments, root, failedUrl);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "installation stopped: %s\n", error.what());
-    if (ITaskCallback* window = windowTaskCallback) window->OnCheckFileError(failedUrl);
-  }
-}
-
-void InstallMan::installSteps(const std::wstring& setupArguments, const std::wstring& root, std::string& failedUrl) {
+// The steps of the sequence; `failedUrl` names the entry being handled.
+void installSteps(const std::vector<PackageEntry>& entries, const InstallationChoices& choices, ITaskCallback* window,
+                  const InstallationHost& host, std::string& failedUrl) {
+  const std::wstring& root = choices.root;
   std::vector<const PackageEntry*> packages;
   const PackageEntry* platformSetup = nullptr;
   for (const PackageEntry& entry : entries) {
@@ -79,12 +63,11 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
     }
   }
 
-  ITaskCallback* const window = windowTaskCallback;
   if (platformSetup && !platformSetup->localPath.empty()) {
     failedUrl = platformSetup->url;
     track(L"install_platform");
-    downloadingPackage.exchange(false);
-    runPlatformSetup(platformSetup->localPath, setupArguments, window);
+    host.downloadingPackage.exchange(false);
+    runPlatformSetup(platformSetup->localPath, choices.setupArguments, window);
   }
   if (window) window->OnInstallProgress(95);
 
@@ -95,10 +78,10 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
     const fs::path game = pkg / "game";
     if (fs::exists(game)) fs::remove_all(game);
 
-    downloadingPackage.exchange(true);
-    unzipTotalBytes = package->size;
+    host.downloadingPackage.exchange(true);
+    host.unzipTotalBytes = package->size;
     track(L"unzip_game");
-    if (unzipPackage(package->localPath, toWide(pkg), "lumlum", "game", unzipTotalBytes, window)) {
+    if (unzipPackage(package->localPath, toWide(pkg), "lumlum", "game", host.unzipTotalBytes, window)) {
       track(L"unzip_game_success");
     }
 
@@ -107,7 +90,7 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
     if (isEdu) CreateShortcut(toWide(rootPath / "Launcher.exe"), desktopLinkPath(L"Lumlum教育版"), L"", L"", L"");
     if (!isProd && !isKestrixUat && !isQv && !isKestrix) {
       CreateShortcut(toWide(game / "launcher.exe"), desktopLinkPath(L"Lumlum Editor"), L"", L"", L"");
-      createCustomShortcut(root);
+      host.createMapShortcut(root);
     }
     if (isQv) {
       CreateShortcut(editor, editorShortcutPath(package->bigVersion), L"", L"", L"");
@@ -117,20 +100,20 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
       WriteEditorPathKey(package->bigVersion, root);
       const std::wstring link = editorShortcutPath(package->bigVersion);
       MoveToRecycleBin(link);
-      if (createDesktopShortcut) CreateShortcut(editor, link, L"", L"", L"");
+      if (choices.createDesktopShortcut) CreateShortcut(editor, link, L"", L"", L"");
       const std::wstring runValue = editorRunValueName(package->bigVersion);
       DeleteAutoRunValue(runValue);
-      if (autoRun) SetAutoRunValue(runValue, editor);
+      if (choices.autoRun) SetAutoRunValue(runValue, editor);
       if (registersScheme) RegisterUrlProtocol(editorUrlScheme(), L"", editor);
-      writeChannelFile(game / "Package" / "channel");
+      writeChannelFile(choices.channel, game / "Package" / "channel");
     }
   }
 
-  if (isQv && !mapId.empty() && !mapDisplayName.empty()) createCustomShortcut(root);
+  if (isQv && !choices.mapId.empty() && !choices.mapDisplayName.empty()) host.createMapShortcut(root);
   if (isQv) {
-    writeChannelFile(rootPath / "config" / "platform" / "channel.dat");
+    writeChannelFile(choices.channel, rootPath / "config" / "platform" / "channel.dat");
   } else if (isProd) {
-    writeChannelFile(rootPath / "config" / "system" / ".cps");
+    writeChannelFile(choices.channel, rootPath / "config" / "system" / ".cps");
   }
 
   for (const PackageEntry& entry : entries) {
@@ -146,8 +129,20 @@ void InstallMan::installSteps(const std::wstring& setupArguments, const std::wst
   }
 }
 
-void InstallMan::createCustomShortcut(const std::wstring& folder) {
-  CreateMapShortcut(folder, mapId, mapDisplayName, mapIconUrl, [this] { return buildLaunchArgs(); });
+}  // namespace
+
+void runInstallationSequence(const std::vector<PackageEntry>& entries, const InstallationChoices& choices,
+                             ITaskCallback* window, const InstallationHost& host) {
+  // An exception that left this thread would end the whole process. What is
+  // installed stays; the window hears of the failure as a file that could not
+  // be installed, and never hears of a finished installation.
+  std::string failedUrl;
+  try {
+    installSteps(entries, choices, window, host, failedUrl);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "installation stopped: %s\n", error.what());
+    if (window) window->OnCheckFileError(failedUrl);
+  }
 }
 
 }  // namespace kx

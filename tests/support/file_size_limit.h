@@ -1,25 +1,11 @@
 #pragma once
-// Small file helpers shared by the download tests.
+// A full disk, as far as this process can tell.
 
 #include <sys/resource.h>
 
 #include <csignal>
-#include <fstream>
-#include <iterator>
-#include <string>
 
 namespace kx::test {
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-inline std::wstring widePath(const std::string& path) { return std::wstring(path.begin(), path.end()); }
 
 // While alive, this process cannot write at or beyond `bytes` into any file,
 // the way a full disk refuses writes (root ignores read-only permissions).

@@ -1,5 +1,5 @@
 // Compiled once per flavour with KX_PRODUCT_FLAVOUR set by the build.
-#include "install_manager/flavour.h"
+#include "flavour/flavour.h"
 
 #ifndef KX_PRODUCT_FLAVOUR
 #error "KX_PRODUCT_FLAVOUR must name the build flavour"
