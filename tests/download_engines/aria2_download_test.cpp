@@ -187,7 +187,7 @@ TEST_F(Aria2Transfer, TrustsTheBuildsOwnCaWithoutAConfigurationOfItsOwn) {
   test::setExtraCaFile("");
   ASSERT_EQ(finals.size(), 1u);
   ASSERT_EQ(finals[0].kind, Report::Finished);
-  EXPECT_EQ(contents(destination), contents(source));
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
 }
 
 TEST_F(Aria2Transfer, AStaleDestinationWithoutControlFileIsDeletedFirst) {
