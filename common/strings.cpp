@@ -93,6 +93,21 @@ std::wstring fromUtf8(std::string_view utf8) {
   return out;
 }
 
+std::wstring fromUtf16(std::u16string_view utf16) {
+  std::wstring out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    char32_t c = utf16[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (utf16[++i] - 0xDC00);
+    } else if (isSurrogate(c)) {
+      c = kReplacement;
+    }
+    appendWide(out, c);
+  }
+  return out;
+}
+
 std::string asciiLower(std::string_view text) {
   std::string out(text);
   for (char& c : out)

@@ -10,6 +10,8 @@ namespace kx {
 // Invalid input (broken UTF-8, lone surrogates, values above U+10FFFF) becomes U+FFFD.
 std::string toUtf8(std::wstring_view wide);
 std::wstring fromUtf8(std::string_view utf8);
+// UTF-16 code units (as Windows files hold text) to a wide string.
+std::wstring fromUtf16(std::u16string_view utf16);
 
 // Lower-cases ASCII letters only; used for protocol tokens, never for user text.
 std::string asciiLower(std::string_view text);

@@ -79,6 +79,8 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   // when the map service gave one.
   std::wstring pageLanguage() const;
   std::optional<BackgroundImage> backgroundImage() const;
+  // The map shortcut in `folder`, launching the map.
+  void CreateCustomShortcut(const std::wstring& folder);
 
   std::wstring mapId;
   std::wstring mapDisplayName;
@@ -172,8 +174,6 @@ class InstallMan : public IDownloadCallBack, public IDownloadStateCallBack {
   // Installs from the verified downloads (setup/installation_sequence.h) on the
   // installation thread, and waits for it.
   void runInstallation();
-  // The map shortcut in `folder`, launching the map.
-  void createCustomShortcut(const std::wstring& folder);
 
   void markDownloaded(const std::string& fileName);
   std::uint64_t doneBytesLocked() const;

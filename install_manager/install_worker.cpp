@@ -149,7 +149,7 @@ void InstallMan::runInstallation() {
   const InstallationHost host{
       .downloadingPackage = downloadingPackage,
       .unzipTotalBytes = unzipTotalBytes,
-      .createMapShortcut = [this](const std::wstring& folder) { createCustomShortcut(folder); },
+      .createMapShortcut = [this](const std::wstring& folder) { CreateCustomShortcut(folder); },
   };
   std::thread(runInstallationSequence, std::cref(entries), std::cref(choices), windowTaskCallback.load(), std::cref(host))
       .join();

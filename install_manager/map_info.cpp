@@ -111,7 +111,7 @@ std::optional<BackgroundImage> InstallMan::backgroundImage() const {
   return BackgroundImage{mapImageUrl, mapDisplayName, isKestrixMap, isIndependent, mapId};
 }
 
-void InstallMan::createCustomShortcut(const std::wstring& folder) {
+void InstallMan::CreateCustomShortcut(const std::wstring& folder) {
   CreateMapShortcut(folder, mapId, mapDisplayName, mapIconUrl, [this] { return buildLaunchArgs(); });
 }
 

@@ -12,6 +12,12 @@ bool hasDisplay();
 // The user's home folder; "/" when unknown.
 std::filesystem::path homeFolder();
 
+// Opens a web page in the person's browser, detached from the installer.
+// Only http and https URLs are opened: a page must not be able to start
+// programs or open local files through this. False when refused or when
+// nothing could be started.
+bool openInBrowser(const std::wstring& url);
+
 // True for the administrator account (some programs refuse to sandbox it).
 bool isSuperUser();
 

@@ -1,11 +1,9 @@
 #include "platform/locations.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "platform/codepage.h"
+#include "platform/desktop.h"
 
 namespace kx::platform {
 
@@ -14,13 +12,6 @@ namespace {
 std::filesystem::path fromEnvironment(const char* name) {
   const char* value = std::getenv(name);
   return value && *value ? std::filesystem::path(value) : std::filesystem::path();
-}
-
-std::filesystem::path homeFolder() {
-  auto home = fromEnvironment("HOME");
-  if (!home.empty()) return home;
-  if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
-  return "/";
 }
 
 }  // namespace
@@ -46,5 +37,7 @@ std::wstring commonDesktopFolder() {
   std::filesystem::create_directories(folder, ec);
   return fileSystemToWide(folder.string());
 }
+
+std::wstring applicationsFolder() { return fileSystemToWide(homeFolder().string()); }
 
 }  // namespace kx::platform

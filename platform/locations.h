@@ -23,4 +23,8 @@ std::filesystem::path machineFolder();
 // No trailing separator.
 std::wstring commonDesktopFolder();
 
+// Where a person's programs usually go ("C:\Program Files" on Windows): here
+// the home folder, which the user may write. No trailing separator.
+std::wstring applicationsFolder();
+
 }  // namespace kx::platform

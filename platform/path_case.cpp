@@ -7,11 +7,11 @@
 
 namespace kx::platform {
 
-bool existsIgnoringCase(const std::wstring& path) {
+std::optional<std::wstring> findIgnoringCase(const std::wstring& path) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::path wanted = fs::path(wideToFileSystem(path)).lexically_normal();
-  if (fs::exists(wanted, ec)) return true;
+  if (fs::exists(wanted, ec)) return path;
   fs::path found = wanted.root_path();
   for (const auto& part : wanted.relative_path()) {
     if (part.empty()) continue;
@@ -27,11 +27,14 @@ bool existsIgnoringCase(const std::wstring& path) {
           break;
         }
       }
-      if (!matched) return false;
+      if (!matched) return std::nullopt;
     }
     found = next;
   }
-  return fs::exists(found, ec);
+  if (!fs::exists(found, ec)) return std::nullopt;
+  return fileSystemToWide(found.string());
 }
+
+bool existsIgnoringCase(const std::wstring& path) { return findIgnoringCase(path).has_value(); }
 
 }  // namespace kx::platform

@@ -189,6 +189,7 @@ void sendStatus(int fd, StatusMessage::Kind kind, int value) {
 
 struct StatusReport {
   bool failed = false;
+  int error = 0;
   pid_t started = 0;
 };
 
@@ -204,7 +205,7 @@ StatusReport readStatus(int fd) {
     if (got < sizeof message) continue;
     got = 0;
     if (message.kind == StatusMessage::Started) report.started = message.value;
-    else report.failed = true;
+    else report.failed = true, report.error = message.value;
   }
   return report;
 }
@@ -271,7 +272,10 @@ std::unique_ptr<Subprocess> Subprocess::start(const std::wstring& program, const
   const bool detached = options.lifetime == Lifetime::Detached;
   if (program.empty() || (detached && options.output == Output::Pipe)) return nullptr;
   const std::string path = resolveProgram(wideToFileSystem(program));
-  if (path.empty()) return nullptr;
+  if (path.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
   if (options.makeExecutable) grantExecutePermission(path);
   std::vector<std::string> args = argumentVector(path, arguments);
   std::vector<char*> argv;
@@ -315,7 +319,10 @@ std::unique_ptr<Subprocess> Subprocess::start(const std::wstring& program, const
   if (child < 0) return nullptr;
   const StatusReport report = readStatus(statusRead.get());
   if (detached || report.failed) collectExited(child);
-  if (report.failed || (detached && report.started <= 0)) return nullptr;
+  if (report.failed || (detached && report.started <= 0)) {
+    errno = report.failed ? report.error : ECHILD;
+    return nullptr;
+  }
 
   std::unique_ptr<Subprocess> process(new Subprocess(detached ? report.started : child, options, outputRead.release()));
   if (!detached) process->pidFd_ = openProcessDescriptor(child);

@@ -81,7 +81,7 @@ class Subprocess {
   // program name without a folder is looked up in the current folder first
   // (as Windows does), then on PATH. Null when the program cannot be started
   // (it is missing, cannot be executed, or Pipe was asked for a detached
-  // program); a program that cannot be executed never runs.
+  // program), with errno saying why; a program that cannot be executed never runs.
   static std::unique_ptr<Subprocess> start(const std::wstring& program, const Arguments& arguments,
                                            const Options& options);
 

@@ -69,7 +69,15 @@ bool allocateFast(int fd, std::uint64_t size) {
   return fallocate(fd, 0, 0, static_cast<off_t>(size)) == 0;
 }
 
+bool namesKnownVolume(const std::wstring& path) {
+  const auto letter = [](wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); };
+  const bool driveForm = path.size() >= 2 && letter(path[0]) && path[1] == L':' &&
+                         (path.size() == 2 || path[2] == L'\\' || path[2] == L'/');
+  return !driveForm;
+}
+
 std::optional<std::uint64_t> freeDiskSpace(const std::wstring& path) {
+  if (!namesKnownVolume(path)) return std::nullopt;
   struct statvfs info {};
   if (statvfs(existingAncestor(path).c_str(), &info) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;

@@ -18,8 +18,12 @@ bool supportsFastAllocation(const std::wstring& path);
 // file's length becomes at least `size`. False when the file system cannot.
 bool allocateFast(int fd, std::uint64_t size);
 
+// Whether `path` can name a place on this system's volumes. A path in drive
+// form ("D:\..." or "D:/...") names a volume that does not exist here.
+bool namesKnownVolume(const std::wstring& path);
+
 // Bytes available to the user on the volume holding `path`; nothing when the
-// path (or its nearest existing parent) cannot be examined.
+// path names no known volume or its nearest existing parent cannot be examined.
 std::optional<std::uint64_t> freeDiskSpace(const std::wstring& path);
 
 }  // namespace kx::platform

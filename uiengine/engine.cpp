@@ -379,10 +379,12 @@ class Engine final : public ServerDelegate {
 
   HttpResponse configScript() {
     WindowState* window = find(served_);
-    json objects = json::object();
+    // Members keep their declared order, so a page lists them as native code declared them.
+    using ordered = nlohmann::ordered_json;
+    ordered objects = ordered::object();
     if (window) {
       for (const auto& [name, object] : window->objects) {
-        json methods = json::object(), properties = json::object();
+        ordered methods = ordered::object(), properties = ordered::object();
         for (const auto& method : object.methods) methods[method.name] = method.parameterCount;
         for (const auto& property : object.properties) {
           Value value;
@@ -391,17 +393,17 @@ class Engine final : public ServerDelegate {
           } catch (const std::exception& error) {
             std::cerr << "property " << name << "." << property.name << ": " << error.what() << '\n';
           }
-          properties[property.name] = toJson(value);
+          properties[property.name] = ordered::parse(toJson(value).dump());
         }
         objects[name] = {{"methods", methods}, {"properties", properties}};
       }
     }
-    json argv = json::array();
+    ordered argv = ordered::array();
     for (const auto& argument : arguments) argv.push_back(toUtf8(argument));
-    const json config{{"objects", objects},
-                      {"media", window ? window->mediaType : ""},
-                      {"features", features},
-                      {"argv", argv}};
+    const ordered config{{"objects", objects},
+                         {"media", window ? window->mediaType : ""},
+                         {"features", features},
+                         {"argv", argv}};
     HttpResponse response;
     response.contentType = "text/javascript; charset=utf-8";
     response.body = "globalThis.__kxConfig = " + config.dump() + ";\n";

@@ -21,6 +21,10 @@ TEST(PathCase, FindsPathsWhateverTheirLetterCase) {
   EXPECT_TRUE(existsIgnoringCase(root + L"//Games/2.0/GAME/editor.EXE"));
   EXPECT_FALSE(existsIgnoringCase(root + L"/Games/1.0/game/Editor.exe"));
   EXPECT_FALSE(existsIgnoringCase(root + L"/Games/2.0/game/Editor.exe/x"));
+  // The name on disk, for starting the program found.
+  EXPECT_EQ(findIgnoringCase(root + L"/Games/2.0/GAME/editor.EXE"), root + L"/games/2.0/game/Editor.exe");
+  EXPECT_EQ(findIgnoringCase(root + L"/games/2.0/game/Editor.exe"), root + L"/games/2.0/game/Editor.exe");
+  EXPECT_EQ(findIgnoringCase(root + L"/Games/1.0"), std::nullopt);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include "common/strings.h"
 #include "platform/volume.h"
 #include "tests/support/test_server.h"
 
@@ -32,6 +35,19 @@ TEST(Volume, FastAllocationReservesTheWholeLength) {
   close(fd);
   EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), size);
   EXPECT_GE(static_cast<std::uint64_t>(st.st_blocks) * 512, size);
+}
+
+TEST(Volume, FreeSpaceIsThatOfTheNearestExistingFolderAndDrivesAreUnknown) {
+  test::TempDir scratch;
+  const std::wstring missing = fromUtf8(scratch.file("not/yet/there"));
+  ASSERT_TRUE(freeDiskSpace(missing));
+  EXPECT_NEAR(double(*freeDiskSpace(missing)), double(std::filesystem::space(scratch.path()).available), 64.0 * 1024 * 1024);
+  for (const wchar_t* drive : {L"D:\\Games", L"d:/Games", L"Z:"}) {
+    EXPECT_FALSE(namesKnownVolume(drive));
+    EXPECT_EQ(freeDiskSpace(drive), std::nullopt);
+  }
+  EXPECT_TRUE(namesKnownVolume(L"/home/x"));
+  EXPECT_TRUE(namesKnownVolume(L"relative:name"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tests/support/test_build_config.h"
 
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -7,10 +8,17 @@ namespace kx {
 
 namespace {
 
+// An installer built for tests runs in a process of its own: the test that
+// starts it names its server and that server's CA in the environment.
+std::string fromEnvironment(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
 std::mutex lock;
 std::map<HostRole, std::string> hosts;
-std::string defaultHost = "127.0.0.1:9";
-std::string caFile;
+std::string defaultHost = fromEnvironment("KX_TEST_HOST", "127.0.0.1:9");
+std::string caFile = fromEnvironment("KX_TEST_CA_FILE", "");
 int lowSpeedSeconds = 30;
 
 }  // namespace

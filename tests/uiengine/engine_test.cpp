@@ -124,7 +124,9 @@ TEST_F(EngineTest, MainWindowServesArchiveItemsByteExactAndDiscardsMissingOrEmpt
 }
 
 TEST_F(EngineTest, MainWindowDataLoadBranches) {
-  ui::archiveSlot() = Archive::open(packArchive({{"index.htm", bytes("<html></html>")}}));
+  // The archive is read in place: its block must outlive it.
+  const auto block = packArchive({{"index.htm", bytes("<html></html>")}});
+  ui::archiveSlot() = Archive::open(block);
   CMainWnd window;
   DataRequest doubleSlash("this://app///index.htm");
   EXPECT_EQ(window.onDataLoad(window.hwnd, doubleSlash), LoadResult::Ok);
