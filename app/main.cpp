@@ -8,6 +8,7 @@
 #include "platform/current_directory.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
+#include "platform/window_focus.h"
 #include "telemetry/telemetry.h"
 #include "ui/main_wnd.h"
 #include "ui/page_archive.h"
@@ -43,6 +44,12 @@ int uimain(const std::function<int()>& run) {
   // Lives as long as the engine keeps the window; never deleted.
   auto* window = new CMainWnd();
   uiengine::setMediaType(window->hwnd, "desktop");
+  // What the system would tell of the window on Windows comes from its page
+  // here: the telemetry's sessions follow the window's time in front.
+  uiengine::setActivityListener(window->hwnd, [](uiengine::WindowHandle, const uiengine::WindowActivity& activity) {
+    platform::reportForeground(activity.focused && activity.visible);
+    platform::reportScreenSize({activity.screenWidth, activity.screenHeight});
+  });
   window->attachCallbacks();
   uiengine::loadFile(window->hwnd, "this://app/index.htm");
 

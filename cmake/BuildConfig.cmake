@@ -35,6 +35,23 @@ set(KX_DOWNLOAD_REFERER "https://www.kestrix.invalid/" CACHE STRING "Referer sen
 # server with a certificate of its own (scripts/demo) names that CA here; it is
 # trusted besides the system store, and certificates are still checked.
 set(KX_EXTRA_CA_FILE "" CACHE FILEPATH "CA bundle trusted besides the system store; empty in the product")
+# The telemetry's AES key is mixed at run time from this constant; the
+# collection service's operator supplies it (32 hexadecimal digits).
+set(KX_TELEMETRY_KEY_CONSTANT "6b78746c6d2d706c616365686f6c6472" CACHE STRING
+    "16-byte constant from which the telemetry payload key is mixed (32 hex digits)")
+if(NOT KX_TELEMETRY_KEY_CONSTANT MATCHES "^[0-9A-Fa-f]+$")
+  message(FATAL_ERROR "KX_TELEMETRY_KEY_CONSTANT must be 32 hexadecimal digits")
+endif()
+string(LENGTH "${KX_TELEMETRY_KEY_CONSTANT}" _kx_key_length)
+if(NOT _kx_key_length EQUAL 32)
+  message(FATAL_ERROR "KX_TELEMETRY_KEY_CONSTANT must be 32 hexadecimal digits")
+endif()
+string(REGEX REPLACE "([0-9A-Fa-f][0-9A-Fa-f])" "0x\\1, " KX_TELEMETRY_KEY_BYTES "${KX_TELEMETRY_KEY_CONSTANT}")
+# The executable's file version, as Windows keeps it in the version resource.
+set(KX_FILE_VERSION "1.0.8.0" CACHE STRING "File version of the product executable (four numbers)")
+if(NOT KX_FILE_VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+$")
+  message(FATAL_ERROR "KX_FILE_VERSION must be four numbers separated by dots")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/build_config_product.cpp.in ${PROJECT_BINARY_DIR}/generated/build_config_product.cpp @ONLY)
 add_library(kx_build_config_product OBJECT ${PROJECT_BINARY_DIR}/generated/build_config_product.cpp)
 target_include_directories(kx_build_config_product PUBLIC ${PROJECT_SOURCE_DIR})

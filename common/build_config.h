@@ -2,6 +2,8 @@
 // Values fixed when the product is built. The product links a unit generated
 // from CMake cache variables; test executables link one whose values a test sets.
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 namespace kx {
@@ -19,5 +21,12 @@ std::string downloadReferer();
 
 // A transfer slower than one byte per second for this long is abandoned.
 int lowSpeedTimeSeconds();
+
+// The constant the telemetry mixes its payload key from (the key itself is
+// never stored in the executable).
+std::array<std::uint8_t, 16> telemetryKeyConstant();
+
+// The executable's own version, four numbers "a.b.c.d".
+std::string fileVersion();
 
 }  // namespace kx

@@ -12,4 +12,10 @@ std::uint64_t tickCount();
 // restores the monotonic clock.
 void setTickSource(std::function<std::uint64_t()> source);
 
+// The wall clock in the user's time zone, to the millisecond.
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+LocalTime localTimeNow();
+
 }  // namespace kx::platform

@@ -40,4 +40,11 @@ std::wstring commonDesktopFolder() {
 
 std::wstring applicationsFolder() { return fileSystemToWide(homeFolder().string()); }
 
+std::filesystem::path commonAppDataFolder() {
+  const auto folder = machineFolder() / "ProgramData";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return folder;
+}
+
 }  // namespace kx::platform

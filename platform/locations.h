@@ -27,4 +27,10 @@ std::wstring commonDesktopFolder();
 // the home folder, which the user may write. No trailing separator.
 std::wstring applicationsFolder();
 
+// The application data shared by all users (Windows keeps it in ProgramData):
+// the folder "ProgramData" in the machine folder. Created when missing and
+// the rights allow; programs that write there cope with a folder they cannot
+// write to, as on Windows under a restrictive policy.
+std::filesystem::path commonAppDataFolder();
+
 }  // namespace kx::platform

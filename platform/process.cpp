@@ -41,4 +41,8 @@ std::wstring executablePath() {
   return ec ? std::wstring() : fileSystemToWide(path.string());
 }
 
+unsigned currentProcessId() { return static_cast<unsigned>(::getpid()); }
+
+unsigned currentThreadId() { return static_cast<unsigned>(::gettid()); }
+
 }  // namespace kx::platform

@@ -14,4 +14,8 @@ const std::vector<std::wstring>& processArguments();
 // Absolute path of the running executable; empty when unknown.
 std::wstring executablePath();
 
+// The ids the system gives this process and the calling thread.
+unsigned currentProcessId();
+unsigned currentThreadId();
+
 }  // namespace kx::platform

@@ -33,6 +33,7 @@ struct WindowState {
   unsigned flags = 0;
   MessageDelegate* delegate = nullptr;
   HostCallback* host = nullptr;
+  ActivityListener activityListener;
   std::string mediaType;
   std::map<std::string, ScriptObject> objects;
   std::string documentPath;  // inside "this://app/"
@@ -286,9 +287,24 @@ class Engine final : public ServerDelegate {
       answerCall(*window, message);
     } else if (type == "result") {
       pageAnswered(*window, message);
+    } else if (type == "activity") {
+      reportActivity(*window, message);
     } else if (type == "close") {
       close(window->handle, message.contains("value") ? fromJson(message["value"]) : Value());
     }
+  }
+
+  void reportActivity(WindowState& window, const json& message) {
+    if (!window.activityListener) return;
+    WindowActivity activity;
+    activity.focused = message.value("focused", false);
+    activity.visible = message.value("visible", false);
+    const json screen = message.value("screen", json::array());
+    if (screen.is_array() && screen.size() == 2 && screen[0].is_number_integer() && screen[1].is_number_integer()) {
+      activity.screenWidth = screen[0].get<int>();
+      activity.screenHeight = screen[1].get<int>();
+    }
+    window.activityListener(window.handle, activity);
   }
 
   void answerCall(WindowState& window, const json& message) {
@@ -446,6 +462,10 @@ void setScriptRuntimeFeatures(unsigned features) { engine().features = features;
 void setReloadGrace(std::chrono::milliseconds grace) { engine().grace = grace; }
 
 WindowHandle createWindow(unsigned flags, MessageDelegate* delegate) { return engine().create(flags, delegate); }
+
+void setActivityListener(WindowHandle window, ActivityListener listener) {
+  withWindow(window, [&](WindowState& w) { w.activityListener = std::move(listener); });
+}
 
 void setMediaType(WindowHandle window, std::string mediaType) {
   withWindow(window, [&](WindowState& w) { w.mediaType = std::move(mediaType); });

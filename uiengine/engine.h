@@ -109,7 +109,19 @@ struct ScriptObject {
   std::vector<ScriptProperty> properties;
 };
 
+// What a window's page tells of the window whenever it changes: whether it
+// has the user's focus and is visible, and the screen it is on, in device pixels.
+struct WindowActivity {
+  bool focused = false;
+  bool visible = false;
+  int screenWidth = 0;
+  int screenHeight = 0;
+};
+using ActivityListener = std::function<void(WindowHandle window, const WindowActivity& activity)>;
+
 WindowHandle createWindow(unsigned flags, MessageDelegate* delegate);
+// Called on the UI thread with every report of the window's page.
+void setActivityListener(WindowHandle window, ActivityListener listener);
 void setMediaType(WindowHandle window, std::string mediaType);
 void setHostCallback(WindowHandle window, HostCallback* host);
 // Publishes `object` to the window's pages as Window.this.<name>.

@@ -121,6 +121,29 @@ describe("script bridge", { timeout: 100000 }, () => {
     });
   });
 
+  it("tells native code when the window's focus or visibility changes, with the screen size", async () => {
+    const last = async () => (await call("activities")).at(-1);
+    const screenSize = await page.evaluate(() =>
+      `${Math.round(screen.width * devicePixelRatio)}x${Math.round(screen.height * devicePixelRatio)}`);
+    await poll(async () => (await call("activities")).length > 0);
+    // The page reads the real focus state; here it is steered as the user would move it.
+    await page.evaluate(() => {
+      document.hasFocus = () => false;
+      window.dispatchEvent(new Event("blur"));
+    });
+    await poll(async () => (await last()).startsWith("away|"));
+    await page.evaluate(() => {
+      document.hasFocus = () => true;
+      window.dispatchEvent(new Event("focus"));
+      window.dispatchEvent(new Event("focus"));  // no change, no report
+    });
+    await poll(async () => (await last()).startsWith("focused|"));
+    const reports = await call("activities");
+    assert.equal(reports.at(-2), `away|visible|${screenSize}`);
+    assert.equal(reports.at(-1), `focused|visible|${screenSize}`);
+    assert.notEqual(reports.at(-3), reports.at(-2), "only changes are reported");
+  });
+
   it("reports page functions that throw as script errors and returns values of the others", async () => {
     await call("callPage", "thrower", ["bad thing"]);
     assert.deepEqual(await call("lastResult"), { error: true, value: "bad thing" });
@@ -289,3 +312,12 @@ describe("script bridge", { timeout: 100000 }, () => {
     }
   });
 });
+
+async function poll(probe, ms = 10000) {
+  const deadline = Date.now() + ms;
+  for (;;) {
+    if (await probe()) return;
+    if (Date.now() > deadline) throw new Error("timed out waiting");
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}

@@ -6,6 +6,7 @@
 #include "common/strings.h"
 #include "install_manager/command_line.h"
 #include "tests/installation/installation_fixture.h"
+#include "tests/support/recording_telemetry.h"
 #include "tests/support/tools.h"
 
 namespace kx::test {
@@ -26,6 +27,7 @@ std::vector<std::string> installEvents(const std::vector<std::string>& events) {
 
 TEST_F(InstallationTest, KestrixTwoPointZeroWithAutoRunAndChannel) {
   setChannel("beta");
+  clearTelemetryCalls();
   PackageEntry editor = package("editor.zip", editorArchive, "2.0");
   const fs::path oldLink = desktop() / "Kestrix编辑器 2.0.lnk";
   writeWholeFile(oldLink, "old link");
@@ -39,6 +41,7 @@ TEST_F(InstallationTest, KestrixTwoPointZeroWithAutoRunAndChannel) {
   EXPECT_EQ((std::vector<std::string>(events.end() - 2, events.end())),
             (std::vector<std::string>{"OnInstallProgress(100)", "OnInstallFinished"}));
   for (const auto& e : events) EXPECT_FALSE(e.starts_with("OnCheckFileError")) << e;
+  EXPECT_TRUE(telemetryCalls().empty()) << "no telemetry call in this flavour";
 
   const fs::path game = root / "games" / "2.0" / "game";
   EXPECT_EQ(readWholeFile(game / "Editor.exe"), "editor");

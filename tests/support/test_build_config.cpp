@@ -26,7 +26,11 @@ int lowSpeedSeconds = 30;
 std::string hostName(HostRole role) {
   std::lock_guard guard(lock);
   const auto it = hosts.find(role);
-  return it == hosts.end() ? defaultHost : it->second;
+  if (it != hosts.end()) return it->second;
+  // A copy of the product built with this configuration is pointed at a collection stand-in this way.
+  if (const char* telemetry = std::getenv("KX_TEST_TELEMETRY_HOST"); role == HostRole::TELEMETRY && telemetry)
+    return telemetry;
+  return defaultHost;
 }
 
 std::string extraCaFile() {
@@ -40,6 +44,16 @@ int lowSpeedTimeSeconds() {
   std::lock_guard guard(lock);
   return lowSpeedSeconds;
 }
+
+std::array<std::uint8_t, 16> telemetryKeyConstant() {
+  const std::string hex = KX_TEST_TELEMETRY_KEY_CONSTANT;
+  std::array<std::uint8_t, 16> bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  return bytes;
+}
+
+std::string fileVersion() { return "7.6.5.4"; }
 
 namespace test {
 

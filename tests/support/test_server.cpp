@@ -35,8 +35,9 @@ std::size_t appendTo(char* data, std::size_t size, std::size_t count, void* targ
 TestServer::TestServer() : TestServer(Options{}) {}
 
 TestServer::TestServer(Options options) : tls_(options.tls) {
-  std::vector<std::string> args = {KX_PYTHON, std::string(KX_SOURCE_DIR) + "/tests/support/kxserver.py",
+  std::vector<std::string> args = {KX_PYTHON, std::string(KX_SOURCE_DIR) + "/tests/support/" + options.script,
                                    "--lifetime", std::to_string(options.lifetimeSeconds)};
+  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
   if (tls_) {
     args.insert(args.end(), {"--tls", "--cert-dir", certificateFolder(), "--name", "*.kx.test"});
     for (const auto& name : options.names) args.insert(args.end(), {"--name", name});
@@ -103,7 +104,9 @@ void TestServer::routes(const nlohmann::json& pathToSpec) {
   control("/__control", nlohmann::json{{"routes", pathToSpec}}.dump());
 }
 
-void TestServer::reset() { control("/__control", R"({"reset":true})"); }
+void TestServer::reset() { command({{"reset", true}}); }
+
+void TestServer::command(const nlohmann::json& command) { control("/__control", command.dump()); }
 
 nlohmann::json TestServer::requests() const { return nlohmann::json::parse(control("/__requests", "")); }
 

@@ -19,6 +19,10 @@ class TestServer {
     // localhost and *.kx.test).
     std::vector<std::string> names;
     int lifetimeSeconds = 300;
+    // The server program in tests/support/ and its own arguments; it speaks
+    // the same start line and control protocol as kxserver.py.
+    std::string script = "kxserver.py";
+    std::vector<std::string> arguments;
   };
 
   TestServer();
@@ -40,6 +44,8 @@ class TestServer {
   void routes(const nlohmann::json& pathToSpec);
   // Forgets every route and every recorded request.
   void reset();
+  // Posts one control command (see the server program's description).
+  void command(const nlohmann::json& command);
   // Every request received so far, oldest first (see kxserver.py for the fields).
   nlohmann::json requests() const;
   // Only the requests whose path is `path`.

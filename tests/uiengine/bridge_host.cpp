@@ -35,6 +35,12 @@ class Host final : public MessageDelegate, public HostCallback {
     hwnd_ = createWindow(kMainWindow, this);
     setHostCallback(hwnd_, this);
     exposeObject(hwnd_, "nativeInterface", nativeInterface());
+    setActivityListener(hwnd_, [this](WindowHandle, const WindowActivity& a) {
+      if (std::this_thread::get_id() != mainThread_) return;
+      activities_.push_back(Value::string(std::wstring(a.focused ? L"focused" : L"away") + L"|" +
+                                          (a.visible ? L"visible" : L"hidden") + L"|" + std::to_wstring(a.screenWidth) +
+                                          L"x" + std::to_wstring(a.screenHeight)));
+    });
   }
 
   ~Host() override {
@@ -102,6 +108,8 @@ class Host final : public MessageDelegate, public HostCallback {
       return Value();
     });
     method("lastResult", 0, [this](std::span<const Value>) { return lastResult_; });
+    // What the page reported of the window, as "focused|visible|WxH", oldest first.
+    method("activities", 0, [this](std::span<const Value>) { return Value::array(activities_); });
     method("keepOpenOnClose", 1, [this](std::span<const Value> a) {
       keepOpen_ = a[0].isTrueFlag();
       return Value();
@@ -120,6 +128,7 @@ class Host final : public MessageDelegate, public HostCallback {
   WindowHandle hwnd_ = 0;
   std::vector<std::thread> workers_;
   Value lastResult_;
+  std::vector<Value> activities_;
   bool keepOpen_ = false;
 };
 

@@ -8,6 +8,8 @@
 //   {t:"result", id, value | error}      the answer to an "invoke"
 //   {t:"ready"}                          the page's scripts have run
 //   {t:"close", value}                   Window.this.close(value)
+//   {t:"activity", focused, visible, screen:[w,h]}  the window's focus, visibility
+//                                        or screen changed (screen in device pixels)
 // native to page:
 //   {t:"ret", id, value | error}         the answer to "call" / "engine"
 //   {t:"invoke", id, name, args}         call the global function `name`
@@ -342,6 +344,30 @@
       };
     },
   });
+
+  // The window's focus and visibility, for native code that follows the user's
+  // attention. Focus moving into a dialog's frame is still this window's, so
+  // the answer is read once the move has settled.
+  if (!modalFrame) {
+    let reported = "";
+    const reportActivity = () =>
+      setTimeout(() => {
+        const ratio = window.devicePixelRatio || 1;
+        const activity = {
+          t: "activity",
+          focused: document.hasFocus(),
+          visible: document.visibilityState === "visible",
+          screen: [Math.round(screen.width * ratio), Math.round(screen.height * ratio)],
+        };
+        const text = JSON.stringify(activity);
+        if (text !== reported) post(activity);
+        reported = text;
+      }, 0);
+    window.addEventListener("focus", reportActivity);
+    window.addEventListener("blur", reportActivity);
+    document.addEventListener("visibilitychange", reportActivity);
+    document.addEventListener("DOMContentLoaded", reportActivity);
+  }
 
   // Window attributes of the root element a browser window can honour, and the close role.
   document.addEventListener("DOMContentLoaded", () => {
