@@ -31,6 +31,10 @@ foreach(i RANGE 0 ${_last} 2)
   string(APPEND KX_HOST_CASES "    case HostRole::${role}: return \"${KX_HOST_${role}}\";\n")
 endforeach()
 set(KX_DOWNLOAD_REFERER "https://www.kestrix.invalid/" CACHE STRING "Referer sent with package downloads")
+# The product trusts the system's CA store only. A build whose hosts are a local
+# server with a certificate of its own (scripts/demo) names that CA here; it is
+# trusted besides the system store, and certificates are still checked.
+set(KX_EXTRA_CA_FILE "" CACHE FILEPATH "CA bundle trusted besides the system store; empty in the product")
 # The telemetry's AES key is mixed at run time from this constant; the
 # collection service's operator supplies it (32 hexadecimal digits).
 set(KX_TELEMETRY_KEY_CONSTANT "6b78746c6d2d706c616365686f6c6472" CACHE STRING

@@ -93,6 +93,10 @@ std::wstring aria2CommandLine(const std::wstring& path, const std::wstring& url)
   if (platform::supportsFastAllocation(d.folder)) line += L"--file-allocation=falloc ";
   line += L"--user-agent=" + inQuotes(L"Downloader/1.0") + L" ";
   line += L"--referer=" + inQuotes(fromUtf8(downloadReferer())) + L" ";
+  // aria2 checks certificates against its own bundle, so a build that trusts a
+  // CA of its own hands that file over; the product has none and adds nothing.
+  if (const std::string ca = extraCaFile(); !ca.empty())
+    line += L"--ca-certificate=" + inQuotes(platform::fileSystemToWide(ca)) + L" ";
   line += L"-x 5 ";
   line += L"-c ";
   line += L"-o " + inQuotes(d.fileName) + L" ";

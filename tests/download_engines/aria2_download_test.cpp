@@ -18,6 +18,7 @@
 #include "platform/volume.h"
 #include "tests/support/recording_callbacks.h"
 #include "tests/support/small_volume.h"
+#include "tests/support/test_build_config.h"
 #include "tests/support/test_server.h"
 #include "tests/support/tools.h"
 
@@ -106,6 +107,13 @@ TEST(Aria2CommandLine, HasEveryPieceInOrder) {
                 wide(downloadReferer()) + L"\" -x 5 -c -o \"pkg.zip\" \"https://h.kx.test/a/pkg.zip?t=1\"");
 }
 
+TEST(Aria2CommandLine, ABuildWithACaOfItsOwnHandsItToAria2) {
+  test::setExtraCaFile("/srv/demo ca/ca.pem");
+  const std::wstring line = aria2CommandLine(L"/srv/games/pkg.zip", L"https://h/x");
+  test::setExtraCaFile("");
+  EXPECT_NE(line.find(L"\" --ca-certificate=\"/srv/demo ca/ca.pem\" -x 5 -c "), std::wstring::npos) << line;
+}
+
 TEST(Aria2CommandLine, RootFoldersAndFileSystemsWithoutFastAllocation) {
   const auto folderPiece = [](const std::wstring& path) {
     const std::wstring line = aria2CommandLine(path, L"https://h/x");
@@ -169,6 +177,19 @@ TEST_F(Aria2Transfer, CompletesWithProgressArrivingWhileItRuns) {
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests[0]["headers"]["user-agent"], "Downloader/1.0");
   EXPECT_EQ(requests[0]["headers"]["referer"], downloadReferer());
+}
+
+TEST_F(Aria2Transfer, TrustsTheBuildsOwnCaWithoutAConfigurationOfItsOwn) {
+  std::filesystem::remove(home.file(".aria2/aria2.conf"));
+  test::setExtraCaFile(server.caFile());
+  server.route("/pkg.zip", {{"file", source}});
+  CAria2Download engine(&callbacks, &callbacks);
+  engine.Download(server.url("/pkg.zip"), wide(destination), 3'000'000, "");
+  const auto finals = callbacks.awaitFinal();
+  test::setExtraCaFile("");
+  ASSERT_EQ(finals.size(), 1u);
+  ASSERT_EQ(finals[0].kind, Report::Finished);
+  EXPECT_EQ(readWholeFile(destination), readWholeFile(source));
 }
 
 // aria2 -c would take a file without its control file as the start of the

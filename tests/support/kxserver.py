@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Scripted HTTP(S) server for the installer's tests and benchmarks.
 
-Listens on 127.0.0.1 only, prints "PORT <n>" once it accepts connections, and
-exits when its standard input closes (the test that started it is gone) or
-after --lifetime seconds, whichever comes first.
+Listens on 127.0.0.1 only (on --port, else on a port the system picks), prints
+"PORT <n>" once it accepts connections, and exits when its standard input
+closes (the test that started it is gone) or after --lifetime seconds,
+whichever comes first.
 
 Routes are set at run time with POST /__control (JSON):
   {"reset": true}                       forget routes and recorded requests
@@ -265,8 +266,8 @@ class Server(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
-    def __init__(self, context):
-        super().__init__(("127.0.0.1", 0), Handler)
+    def __init__(self, context, port):
+        super().__init__(("127.0.0.1", port), Handler)
         self.context = context
 
     def get_request(self):
@@ -292,6 +293,7 @@ def main():
     parser.add_argument("--cert-dir", help="where the CA (ca.pem) and server certificate are made or reused")
     parser.add_argument("--name", action="append", default=[], help="extra DNS name for the certificate")
     parser.add_argument("--lifetime", type=float, default=600)
+    parser.add_argument("--port", type=int, default=0, help="port to listen on (0: one the system picks)")
     parser.add_argument("--routes", help="JSON file of initial routes")
     args = parser.parse_args()
 
@@ -311,7 +313,7 @@ def main():
             sock.kx_sni = server_name
         context.sni_callback = remember_sni
 
-    server = Server(context)
+    server = Server(context, args.port)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     print("PORT %d" % server.server_address[1], flush=True)
 

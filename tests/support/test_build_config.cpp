@@ -8,7 +8,8 @@ namespace kx {
 
 namespace {
 
-// A test installer executable gets its server from the test that starts it.
+// An installer built for tests runs in a process of its own: the test that
+// starts it names its server and that server's CA in the environment.
 std::string fromEnvironment(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
   return value && *value ? value : fallback;
