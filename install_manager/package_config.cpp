@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "common/path_text.h"
 #include "common/strings.h"
 #include "flavour/flavour.h"
 #include "install_manager/command_line.h"
@@ -38,11 +39,6 @@ std::wstring baseFolder(const std::wstring& installDir) {
   while (end > 0 && !isSeparator(installDir[end - 1])) --end;
   while (end > 1 && isSeparator(installDir[end - 1])) --end;
   return installDir.substr(0, end);
-}
-
-std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
-  const wchar_t separator = static_cast<wchar_t>(std::filesystem::path::preferred_separator);
-  return isSeparator(folder.back()) ? folder + name : folder + separator + name;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/path_text.h"
 #include "common/strings.h"
 #include "flavour/flavour.h"
 #include "platform/atomic_file.h"
@@ -19,14 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr wchar_t kSeparator = fs::path::preferred_separator;
 constexpr std::wstring_view kImageQuery = L"fop=imageView/0/w/99999/f/png";
 constexpr std::wstring_view kIllegalInNames = L"\\/:*?\"<>|";
-
-// The installation folder arrives with its trailing separator.
-std::wstring join(const std::wstring& folder, const std::wstring& name) {
-  return !folder.empty() && folder.back() == kSeparator ? folder + name : folder + kSeparator + name;
-}
 
 std::string readFile(const fs::path& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -53,7 +48,7 @@ bool CreateShortcut(const std::wstring& target, const std::wstring& linkPath, co
 
 std::wstring GetCommonDesktopFolder() { return platform::commonDesktopFolder(); }
 
-std::wstring desktopLinkPath(const std::wstring& name) { return join(GetCommonDesktopFolder(), name + L".lnk"); }
+std::wstring desktopLinkPath(const std::wstring& name) { return joinPath(GetCommonDesktopFolder(), name + L".lnk"); }
 
 std::wstring editorShortcutPath(const std::string& bigVersion) {
   if (flavourNameIs(productFlavour, "kestrixna")) return desktopLinkPath(L"Lumlum Editor");
@@ -88,7 +83,7 @@ std::wstring MakeShortcutIcon(const std::wstring& folder, const std::wstring& ma
 void CreateMapShortcut(const std::wstring& folder, const std::wstring& mapId, const std::wstring& mapDisplayName,
                        std::wstring& mapIconUrl, const std::function<std::wstring()>& launchLink) {
   if (mapId.empty()) return;
-  const std::wstring target = join(folder, isQv ? L"Platform.exe" : L"Launcher.exe");
+  const std::wstring target = joinPath(folder, isQv ? L"Platform.exe" : L"Launcher.exe");
   const std::wstring icon = mapIconUrl.empty() ? std::wstring() : MakeShortcutIcon(folder, mapId, mapIconUrl);
   // A name is one file name on the desktop, never a path into or out of it.
   const auto tryName = [&](const std::wstring& name) {

@@ -24,6 +24,9 @@ bool CMainWnd::startStep() {
     post(UM_PATH_INVALID, 1, 0);
     return false;
   }
+  // A start answered before the first space report (the overwrite question
+  // comes at once) finds no configuration loaded yet: load it first.
+  if (manager.entries.empty()) manager.getTotalSize();
   if (!manager.checkConfig(path)) {
     post(UM_CONFIG_INVALID, 0, 0);
     return false;

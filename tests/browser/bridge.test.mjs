@@ -5,7 +5,7 @@ import { createServer } from "node:http";
 import { existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, afterEach, before, beforeEach, describe, it } from "node:test";
-import { NativeProcess, exitWithin, launchBrowser, openAppWindow, privateFolder, startDisplay } from "./harness.mjs";
+import { NativeProcess, exitWithin, launchBrowser, openAppWindow, poll, privateFolder, startDisplay } from "./harness.mjs";
 
 const host = process.env.KX_BRIDGE_HOST;
 const graceMs = 1500;  // long enough for a reload on a busy machine
@@ -331,14 +331,6 @@ describe("script bridge", { timeout: 100000 }, () => {
   });
 });
 
-async function poll(probe, ms = 10000) {
-  const deadline = Date.now() + ms;
-  for (;;) {
-    if (await probe()) return;
-    if (Date.now() > deadline) throw new Error("timed out waiting");
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
-}
 
 describe("app window on a display", { skip: !existsSync("/usr/bin/Xvfb") && "no Xvfb", timeout: 60000 }, () => {
   it("gives the page the area its window-width and window-height ask for, below the browser's title bar", async () => {

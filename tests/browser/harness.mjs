@@ -145,17 +145,33 @@ export async function savePicture(page, name) {
   if (!folder) return;
   mkdirSync(folder, { recursive: true });
   for (const frame of page.frames()) {
-    await frame.waitForFunction(() => {
+    if (frame.isDetached()) continue;
+    // Loading each background picture once more resolves when it is there,
+    // whether it came over the wire or from the cache (which leaves no
+    // resource timing entry to look for).
+    await frame.evaluate(async () => {
       const wanted = new Set();
       for (const element of document.querySelectorAll("*")) {
         const box = element.getBoundingClientRect();
         if (!element.checkVisibility() || box.width === 0 || box.height === 0) continue;
         for (const match of getComputedStyle(element).backgroundImage.matchAll(/url\("([^"]+)"\)/g)) wanted.add(match[1]);
       }
-      const arrived = new Set(performance.getEntriesByType("resource").map((entry) => entry.name));
-      return [...wanted].every((url) => arrived.has(url)) && [...document.images].every((image) => image.complete);
+      const load = (url) => { const image = new Image(); image.src = url; return image.decode().catch(() => {}); };
+      await Promise.all([...[...wanted].map(load), ...[...document.images].map((image) => image.decode().catch(() => {}))]);
     });
   }
   await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
   await page.screenshot({ path: join(folder, name + ".png") });
+}
+
+// Asks `probe` (which may answer a promise) every 50 ms until it answers
+// something truthy, and answers that; throws after `ms`.
+export async function poll(probe, ms = 10000) {
+  const deadline = Date.now() + ms;
+  for (;;) {
+    const value = await probe();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error("timed out waiting");
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
 }

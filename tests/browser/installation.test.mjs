@@ -7,7 +7,7 @@ import { copyFileSync, existsSync, mkdirSync, openSync, readFileSync, rmSync, st
   closeSync } from "node:fs";
 import { join } from "node:path";
 import { after, afterEach, before, describe, it } from "node:test";
-import { NativeProcess, exitWithin, launchBrowser, privateFolder } from "./harness.mjs";
+import { NativeProcess, exitWithin, launchBrowser, poll, privateFolder } from "./harness.mjs";
 import { InstallerWindow, makeEditorPackage, packageConfigPath, packageConfiguration, redirectedSystem }
   from "./installer_window.mjs";
 import { KxServer } from "./kxserver.mjs";
@@ -136,7 +136,7 @@ describe("a whole installation through the window", { timeout: 300000 }, () => {
 
     await window.clickFinish();
     assert.equal(await exitWithin(native, 10000), 0, "the window closes");
-    const record = await eventually(() => readIfThere(join(folder, "games", "2.0", "game", "started.txt")));
+    const record = await poll(() => readIfThere(join(folder, "games", "2.0", "game", "started.txt")));
     assert.match(record, /^arguments: 1$/m);
     assert.match(record, /^argument: --customgame=4711$/m);
   });
@@ -249,14 +249,4 @@ const ranges = (requests) => requests.map((r) => r.range).join(", ");
 
 function readIfThere(path) {
   return existsSync(path) && statSync(path).size > 0 ? readFileSync(path, "utf8") : null;
-}
-
-async function eventually(probe, ms = 10000) {
-  const deadline = Date.now() + ms;
-  for (;;) {
-    const value = probe();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error("timed out waiting");
-    await new Promise((resolve) => setTimeout(resolve, 100));
-  }
 }

@@ -492,6 +492,39 @@ describe("installer pages", { timeout: 240000 }, () => {
       }
     }
   });
+  it("asks about a disk that stopped the download: 重试 starts again with the folder, 退出 cancels and closes", async () => {
+    for (const [full, button, message] of [
+      [true, "#confirm", "磁盘空间不足，请清理磁盘后重试。"],
+      [false, "#cancel", "目标文件夹无法写入，请检查后重试。"]]) {
+      const installer = await openInstaller();
+      const { page, native } = installer;
+      try {
+        await page.evaluate((full) => {
+          window.nativeCalls = [];
+          callNative = (name, ...args) => (window.nativeCalls.push([name, ...args]), Promise.resolve(true));
+          setVisible("chooseDiv", false);
+          setVisible("progressDiv", true);
+          onDiskError(full);
+        }, full);
+        const dialog = dialogFrame(page);
+        assert.deepEqual(await dialog.locator("#tipContent").textContent(), message);
+        assert.deepEqual(await dialog.locator("#title").textContent(), "错误");
+        assert.deepEqual([await dialog.locator("#cancel").textContent(), await dialog.locator("#confirm").textContent()],
+          ["退出", "重试"]);
+        await dialog.locator(button).click();
+        if (button === "#cancel") {
+          assert.equal(await exitWithin(native, 5000), 0);
+          continue;
+        }
+        await page.locator("iframe.kx-modal").waitFor({ state: "detached" });
+        const edit = await page.locator("#edit").inputValue();
+        assert.deepEqual(await page.evaluate(() => window.nativeCalls), [["startInstall", edit]]);
+        assert.deepEqual(await visibleScreens(page), ["progressDiv"]);
+      } finally {
+        await installer.close();
+      }
+    }
+  });
 });
 
 // tests/support/kxserver.py over TLS on loopback; its routes are set through its control path.

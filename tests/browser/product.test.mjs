@@ -3,7 +3,7 @@
 import assert from "node:assert/strict";
 import { existsSync, readFileSync, readdirSync } from "node:fs";
 import { after, before, describe, it } from "node:test";
-import { NativeProcess, exitWithin, launchBrowser, startDisplay } from "./harness.mjs";
+import { NativeProcess, exitWithin, launchBrowser, poll, startDisplay } from "./harness.mjs";
 
 const product = process.env.KX_PRODUCT;
 
@@ -106,12 +106,3 @@ function establishedTo(port) {
   });
 }
 
-async function poll(probe, ms) {
-  const deadline = Date.now() + ms;
-  for (;;) {
-    const value = probe();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error("timed out waiting");
-    await new Promise((resolve) => setTimeout(resolve, 100));
-  }
-}

@@ -305,17 +305,17 @@ TEST_F(Extraction, ArchivesFromOtherToolsExtractAsBsdtarExtractsThem) {
                                 {{"name", "lumlum/b.txt"}, {"data", "b"}}})},
        {"gap", 100}},
   };
-  for (const auto& spec : cases) {
+  for (const auto& layout : cases) {
     fs::remove_all(dest);
     fs::remove_all(scratch / "bsdtar");
     fs::create_directories(scratch / "bsdtar");
-    makeArchive(spec);
+    makeArchive(layout);
     const auto reference = test::runCommand("bsdtar -xf " + test::shellQuote(archive.string()) + " -C " +
                                             test::shellQuote((scratch / "bsdtar").string()));
-    ASSERT_EQ(reference.exitCode, 0) << spec.dump();
+    ASSERT_EQ(reference.exitCode, 0) << layout.dump();
     const auto extracted = unzip();
-    ASSERT_TRUE(extracted) << spec.dump() << ": " << extracted.reason;
-    EXPECT_EQ(treeOf(dest / "game"), treeOf(scratch / "bsdtar/lumlum")) << spec.dump();
+    ASSERT_TRUE(extracted) << layout.dump() << ": " << extracted.reason;
+    EXPECT_EQ(treeOf(dest / "game"), treeOf(scratch / "bsdtar/lumlum")) << layout.dump();
   }
 }
 

@@ -97,16 +97,16 @@ def with_gaps(content, gap):
 
 
 def main():
-    archive, spec = sys.argv[1], json.loads(sys.argv[2])
-    if isinstance(spec, list):
-        spec = {"entries": spec}
-    content = build(archive, spec["entries"])
-    if spec.get("gap"):
-        content = with_gaps(content, spec["gap"])
-    if "count" in spec:
+    archive, layout = sys.argv[1], json.loads(sys.argv[2])
+    if isinstance(layout, list):
+        layout = {"entries": layout}
+    content = build(archive, layout["entries"])
+    if layout.get("gap"):
+        content = with_gaps(content, layout["gap"])
+    if "count" in layout:
         end = content.rindex(END)
-        content = content[:end + 8] + struct.pack("<HH", spec["count"], spec["count"]) + content[end + 12:]
-    content = b"\x4D\x5A" + b"\0" * (spec.get("prefix", 2) - 2) + content if spec.get("prefix") else content
+        content = content[:end + 8] + struct.pack("<HH", layout["count"], layout["count"]) + content[end + 12:]
+    content = b"\x4D\x5A" + b"\0" * (layout.get("prefix", 2) - 2) + content if layout.get("prefix") else content
     open(archive, "wb").write(content)
     with zipfile.ZipFile(archive) as z:  # this writer repeats the extra field in the local header
         ends = [i.header_offset + 30 + len(i.orig_filename.encode("utf-8" if i.flag_bits & 0x800 else "cp437"))
