@@ -47,8 +47,21 @@ TEST_F(MainWindow, AFolderWithAForbiddenCharacterIsRefusedAndNothingIsCreated) {
   EXPECT_FALSE(window.installing);
 }
 
+// The overwrite question can be answered before the first space report has
+// loaded anything: the start loads the configuration itself.
+TEST_F(MainWindow, AStartBeforeAnySpaceReportLoadsTheConfigurationFirst) {
+  ASSERT_TRUE(manager.entries.empty());
+  EXPECT_TRUE(window.startInstall(folder("games")));
+  EXPECT_FALSE(manager.entries.empty());
+  EXPECT_TRUE(window.installing);
+  EXPECT_TRUE(downloadStarted());
+}
+
 TEST_F(MainWindow, WithoutAUsableConfigurationTheStartIsRefused) {
-  // Nothing has loaded the configuration yet, so none is valid.
+  ASSERT_GT(manager.getTotalSize(), 0u);
+  // A package whose size no server tells.
+  manager.entries.at(0).size = 0;
+  manager.entries.at(0).url = "https://127.0.0.1:9/pkg.zip";
   EXPECT_FALSE(window.startInstall(folder("games")));
   EXPECT_EQ(window.posted(), (std::vector<Posted>{{UM_CONFIG_INVALID, 0, 0}}));
   EXPECT_FALSE(window.installing);
