@@ -3,8 +3,9 @@
 // segmented downloader fetches) against kxserver.py, through its window in
 // headless Chromium, with every operating-system location redirected.
 import assert from "node:assert/strict";
-import { copyFileSync, existsSync, mkdirSync, openSync, readFileSync, rmSync, statSync, writeFileSync, writeSync,
-  closeSync } from "node:fs";
+import { spawnSync } from "node:child_process";
+import { copyFileSync, existsSync, mkdirSync, openSync, readFileSync, rmSync, statSync, statfsSync, writeFileSync,
+  writeSync, closeSync } from "node:fs";
 import { join } from "node:path";
 import { after, afterEach, before, describe, it } from "node:test";
 import { NativeProcess, exitWithin, launchBrowser, poll, privateFolder } from "./harness.mjs";
@@ -203,6 +204,50 @@ describe("a whole installation through the window", { timeout: 300000 }, () => {
     assert.ok(bytesSent(secondRun) < figures.size - bytesSent(firstRun) / 2,
       `the new start fetches only what was missing: ${bytesSent(secondRun)} after ${bytesSent(firstRun)}`);
     assert.ok(existsSync(installedEditor(system.defaultInstallFolder)));
+  });
+
+  it("stops for a full disk with the space figures, fetches nothing more, and goes on once there is room", async (t) => {
+    const system = await freshSystem("full-disk", { file: figures.path, rate: 4000000 });
+    const volume = join(system.home, "volume");
+    mkdirSync(volume);
+    const mounted = spawnSync("mount", ["-t", "tmpfs", "-o", "size=64m", "tmpfs", volume], { encoding: "utf8" });
+    if (mounted.status !== 0) {
+      t.skip(`a small volume needs root: ${mounted.stderr.trim()}`);
+      return;
+    }
+    try {
+      const folder = join(volume, "kestrix");
+      const { window } = await start(system);
+      await window.waitForSpaceReport();
+      await window.page.locator("#policy").click();
+      await window.page.locator("#choosePath").click();
+      await window.page.locator("#edit").fill(folder);
+      await window.page.locator("#edit").press("Tab");
+      await window.page.waitForFunction(() => document.querySelector("#availableSpace").textContent === "64.0MB");
+      // Room enough when asked; then something else takes all but a megabyte.
+      const filler = join(volume, "filler");
+      const { bavail, bsize } = statfsSync(volume);
+      writeFileSync(filler, Buffer.alloc(bavail * bsize - 1048576));
+      await window.page.locator("#chooseNext1").click();
+      await window.waitForScreen("progressDiv");
+
+      const question = await window.dialog(60000);
+      assert.deepEqual(await question.read(),
+        { title: "错误", message: "磁盘空间不足，请清理磁盘后重试。", buttons: ["退出", "重试"] });
+      await shot(window, "disk-full");
+      assert.match(await window.text("#availableSpace"), /^(1\.0MB|\d+\.\dKB) 磁盘空间不足$/);
+      assert.equal(await window.text("#requiredSpace"), `${(2 * figures.size / 1048576).toFixed(1)}MB`);
+      const asked = (await packageGets()).length;
+      await new Promise((resolve) => setTimeout(resolve, 1500));
+      assert.equal((await packageGets()).length, asked, "no retries while the disk is full");
+
+      rmSync(filler);
+      await question.answer("重试");
+      await window.waitForScreen("finishDiv", 60000);
+      assert.ok(existsSync(installedEditor(folder)));
+    } finally {
+      spawnSync("umount", ["-l", volume]);
+    }
   });
 
   it("offers to install over an editor 2.0 found at start and installs into its folder", async () => {
