@@ -1,4 +1,4 @@
-// A whole run of the installer's window in flavour qv (tests/telemetry/qv_run_host.cpp):
+// A whole run of the installer built in flavour qv (KestrixSetup_qv, tests/telemetry):
 // started, its window opened and closed. Its telemetry reaches the collection stand-in
 // (tests/support/collector.py) as one session from launch to exit, and its
 // files lie in the redirected shared application data folder.
