@@ -206,28 +206,46 @@ describe("a whole installation through the window", { timeout: 300000 }, () => {
     assert.ok(existsSync(installedEditor(system.defaultInstallFolder)));
   });
 
-  it("stops for a full disk with the space figures, fetches nothing more, and goes on once there is room", async (t) => {
-    const system = await freshSystem("full-disk", { file: figures.path, rate: 4000000 });
+  // A 64 MiB volume of its own (a tmpfs) in the home folder for `body`; the
+  // test is skipped where mounting is not allowed (it needs root, as CI has).
+  async function onSmallVolume(t, system, body) {
     const volume = join(system.home, "volume");
     mkdirSync(volume);
     const mounted = spawnSync("mount", ["-t", "tmpfs", "-o", "size=64m", "tmpfs", volume], { encoding: "utf8" });
-    if (mounted.status !== 0) {
-      t.skip(`a small volume needs root: ${mounted.stderr.trim()}`);
-      return;
-    }
+    if (mounted.status !== 0) return t.skip(`a small volume needs root: ${mounted.stderr.trim()}`);
     try {
+      await body(volume);
+    } finally {
+      spawnSync("umount", ["-l", volume]);
+    }
+  }
+
+  // Picks `folder` on the custom install screen, with the terms ticked, and
+  // waits for its space report.
+  async function chooseFolder(window, folder, freeText) {
+    await window.waitForSpaceReport();
+    await window.page.locator("#policy").click();
+    await window.page.locator("#choosePath").click();
+    await window.page.locator("#edit").fill(folder);
+    await window.page.locator("#edit").press("Tab");
+    await window.page.waitForFunction((text) => document.querySelector("#availableSpace").textContent === text, freeText);
+  }
+
+  // Something else takes all of the volume but `leave` bytes; answers the file that does.
+  function fillVolume(volume, leave) {
+    const filler = join(volume, "filler");
+    const { bavail, bsize } = statfsSync(volume);
+    writeFileSync(filler, Buffer.alloc(bavail * bsize - leave));
+    return filler;
+  }
+
+  it("stops for a full disk with the space figures, fetches nothing more, and goes on once there is room", async (t) => {
+    const system = await freshSystem("full-disk", { file: figures.path, rate: 4000000 });
+    await onSmallVolume(t, system, async (volume) => {
       const folder = join(volume, "kestrix");
       const { window } = await start(system);
-      await window.waitForSpaceReport();
-      await window.page.locator("#policy").click();
-      await window.page.locator("#choosePath").click();
-      await window.page.locator("#edit").fill(folder);
-      await window.page.locator("#edit").press("Tab");
-      await window.page.waitForFunction(() => document.querySelector("#availableSpace").textContent === "64.0MB");
-      // Room enough when asked; then something else takes all but a megabyte.
-      const filler = join(volume, "filler");
-      const { bavail, bsize } = statfsSync(volume);
-      writeFileSync(filler, Buffer.alloc(bavail * bsize - 1048576));
+      await chooseFolder(window, folder, "64.0MB");
+      const filler = fillVolume(volume, 1048576);
       await window.page.locator("#chooseNext1").click();
       await window.waitForScreen("progressDiv");
 
@@ -245,9 +263,34 @@ describe("a whole installation through the window", { timeout: 300000 }, () => {
       await question.answer("重试");
       await window.waitForScreen("finishDiv", 60000);
       assert.ok(existsSync(installedEditor(folder)));
-    } finally {
-      spawnSync("umount", ["-l", volume]);
-    }
+    });
+  });
+
+  it("keeps the download when the editor finds no room, says so, and installs from it once there is room", async (t) => {
+    const system = await freshSystem("full-at-extraction", { file: figures.path, rate: 4000000 });
+    await onSmallVolume(t, system, async (volume) => {
+      const folder = join(volume, "kestrix");
+      const { window } = await start(system);
+      await chooseFolder(window, folder, "64.0MB");
+      // Room for the download, not for the editor it holds.
+      const filler = fillVolume(volume, figures.size + 1048576);
+      await window.page.locator("#chooseNext1").click();
+      await window.waitForScreen("progressDiv");
+
+      const question = await window.dialog(60000);
+      assert.deepEqual(await question.read(),
+        { title: "错误", message: "抱歉文件检测失败，请重新下载。", buttons: ["取消", "确定"] });
+      assert.equal(existsSync(installedEditor(folder)), false);
+      assert.equal(registry(system.userRegistry)[editorKey], undefined, "nothing is registered for it");
+      assert.equal(statSync(join(volume, packageName)).size, figures.size, "the download stays");
+      const fetched = (await packageGets()).length;
+
+      rmSync(filler);
+      await question.answer("确定");
+      await window.waitForScreen("finishDiv", 60000);
+      assert.ok(existsSync(installedEditor(folder)));
+      assert.equal((await packageGets()).length, fetched, "installed from the download that was kept");
+    });
   });
 
   it("offers to install over an editor 2.0 found at start and installs into its folder", async () => {
