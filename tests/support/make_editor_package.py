@@ -18,17 +18,20 @@ import random
 import zipfile
 
 # Records its arguments in "started.txt" beside itself (or in the file named by
-# $KX_EDITOR_RECORD), appending one block per start, then ends.
+# $KX_EDITOR_RECORD), one block per start, then ends. The record is replaced
+# in one rename, so a reader sees a start's block whole or not at all.
 EDITOR = r"""#!/bin/sh
 # Kestrix editor stand-in: records how it was started.
 record=${KX_EDITOR_RECORD:-$(dirname "$0")/started.txt}
+next="$record.$$"
 {
+  [ -f "$record" ] && cat "$record"
   echo "started: $(date '+%Y-%m-%d %H:%M:%S')"
   echo "program: $0"
   echo "folder: $(pwd)"
   echo "arguments: $#"
   for argument in "$@"; do echo "argument: $argument"; done
-} >> "$record"
+} > "$next" && mv "$next" "$record"
 """
 
 README = "Kestrix editor (stand-in package made for demonstrations and tests).\n"

@@ -68,7 +68,7 @@ async function main() {
       say(`display ${process.env.DISPLAY}: the installer window opens; install, then press 立即体验`);
       await runOnDesktop(installer, system.env);
     }
-    printSummary({ system, took, shown });
+    await printSummary({ system, took, shown });
   } finally {
     await server.stop();
   }

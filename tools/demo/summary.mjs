@@ -4,10 +4,13 @@
 import { spawnSync } from "node:child_process";
 import { existsSync, readFileSync, readdirSync, statSync } from "node:fs";
 import { join } from "node:path";
+import { poll } from "../../tests/browser/harness.mjs";
 
 const line = (text = "") => console.log(text);
 
-export function printSummary({ system, took, shown }) {
+// `took` is null when a person installed on a desktop; headless, the finish
+// button was pressed and the editor's record is waited for.
+export async function printSummary({ system, took, shown }) {
   line();
   line("summary");
   const hives = [
@@ -42,6 +45,7 @@ export function printSummary({ system, took, shown }) {
   if (took !== null) line(`  the installation took ${took.toFixed(1)} s (from 立即安装 to the finish screen)`);
 
   const record = game && join(game, "started.txt");
+  if (record && took !== null) await poll(() => existsSync(record), 10000).catch(() => {});
   if (record && existsSync(record)) {
     line(`  the editor recorded when it was started (${record}):`);
     for (const text of readFileSync(record, "utf8").trimEnd().split("\n")) line("    " + text);
