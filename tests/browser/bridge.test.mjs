@@ -188,22 +188,27 @@ describe("script bridge", { timeout: 100000 }, () => {
     mkdirSync(join(root, "a b"));
     mkdirSync(join(root, "c"));
     try {
-      const pick = () => page.evaluate(() => Window.this.selectFolder());
-      let picked = pick();
+      // Opens the picker and waits for its first listing.
+      const pick = async () => {
+        const answer = page.evaluate(() => Window.this.selectFolder());
+        await page.locator(".kx-picker[data-path]").waitFor();
+        return { answer };
+      };
+      let { answer: picked } = await pick();
       await page.fill(".kx-picker-path", root);
       await page.press(".kx-picker-path", "Enter");
       await page.click('.kx-picker-list li[data-name="a b"]');
       await page.click(".kx-picker-ok");
       assert.equal(await picked, "file://" + root.split("/").map(encodeURIComponent).join("/") + "/a%20b");
 
-      picked = pick();
+      ({ answer: picked } = await pick());
       await page.fill(".kx-picker-path", join(root, "c"));
       await page.press(".kx-picker-path", "Enter");
       await page.locator(`.kx-picker[data-path="${join(root, "c")}"]`).waitFor();
       await page.click(".kx-picker-ok");
       assert.equal(decodeURIComponent((await picked).slice(7)), join(root, "c"));
 
-      picked = pick();
+      ({ answer: picked } = await pick());
       await page.fill(".kx-picker-path", join(root, "missing"));
       await page.press(".kx-picker-path", "Enter");
       await page.waitForFunction(() => document.querySelector(".kx-picker-error").textContent.startsWith("not a folder"));

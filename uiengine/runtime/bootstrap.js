@@ -191,9 +191,14 @@
         root.remove();
         resolve(path === undefined ? undefined : fileUrl(path));
       };
+      // Listings can arrive out of order (the first one is still on its way
+      // when a person types a path): only the newest asked for is shown.
+      let asked = 0;
       const show = async (path) => {
+        const ticket = ++asked;
         try {
           const listing = await request({ t: "engine", name: "pickerList", args: [path] });
+          if (ticket !== asked) return;
           current = listing;
           selected = null;
           root.dataset.path = listing.path;
@@ -209,7 +214,7 @@
             list.appendChild(item);
           }
         } catch (error) {
-          part("error").textContent = error.message;
+          if (ticket === asked) part("error").textContent = error.message;
         }
       };
       const child = (name) => (current.path.endsWith("/") ? current.path : current.path + "/") + name;
