@@ -69,10 +69,10 @@ export class NativeProcess {
 
 // Resolves with the exit code, or rejects after `ms`.
 export function exitWithin(native, ms) {
-  return Promise.race([
-    native.exited,
-    new Promise((_, reject) => setTimeout(() => reject(new Error(`still running after ${ms} ms`)), ms)),
-  ]);
+  let timer;
+  const late = new Promise((_, reject) => (timer = setTimeout(() => reject(new Error(`still running after ${ms} ms`)), ms)));
+  // A timer left behind would keep the test process alive for the rest of `ms`.
+  return Promise.race([native.exited, late]).finally(() => clearTimeout(timer));
 }
 
 // A virtual X display for the tests of real windows; `name` is ":N".
