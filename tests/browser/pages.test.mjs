@@ -568,10 +568,16 @@ function recordGate() {
     const readyAt = performance.now();
     const at = () => performance.now() - readyAt;
     const next = document.getElementById("chooseNext");
-    new MutationObserver(() => window.gateEvents.push({ at: at(), enabled: !next.disabled, policy: document.getElementById("policy").checked }))
-      .observe(next, { attributes: true, attributeFilter: ["disabled"] });
-    new MutationObserver(() => window.gateEvents.push({ at: at(), report: document.getElementById("availableSpace").textContent }))
-      .observe(document.getElementById("availableSpace"), { childList: true, characterData: true, subtree: true });
+    const space = document.getElementById("availableSpace");
+    // One observer, so that changes made in one task are logged in the order they were made.
+    const observer = new MutationObserver((records) => {
+      for (const record of records) {
+        if (record.target === next) window.gateEvents.push({ at: at(), enabled: !next.disabled, policy: document.getElementById("policy").checked });
+        else window.gateEvents.push({ at: at(), report: space.textContent });
+      }
+    });
+    observer.observe(next, { attributes: true, attributeFilter: ["disabled"] });
+    observer.observe(space, { childList: true, characterData: true, subtree: true });
   });
 }
 
