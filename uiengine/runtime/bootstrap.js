@@ -387,7 +387,14 @@
   };
   document.addEventListener("DOMContentLoaded", () => {
     const root = document.documentElement;
-    if (!modalFrame) sizeToPage();
+    if (!modalFrame) {
+      // The window manager may add its title bar after the page has loaded
+      // (under load, seconds later): for a while every change of the window
+      // is put right again. A size the page already has is left alone.
+      sizeToPage();
+      window.addEventListener("resize", sizeToPage);
+      setTimeout(() => window.removeEventListener("resize", sizeToPage), 10000);
+    }
     if (config.media) root.setAttribute("media-type", config.media);
     if (!document.title && root.getAttribute("window-title")) document.title = root.getAttribute("window-title");
     const icon = root.getAttribute("window-icon");
