@@ -192,17 +192,21 @@
         resolve(path === undefined ? undefined : fileUrl(path));
       };
       // Listings can arrive out of order (the first one is still on its way
-      // when a person types a path): only the newest asked for is shown.
+      // when a person types a path): only the newest asked for is shown, and
+      // it does not replace a path typed since it was asked for.
       let asked = 0;
+      let typed = false;
+      part("path").addEventListener("input", () => (typed = true));
       const show = async (path) => {
         const ticket = ++asked;
+        typed = false;
         try {
           const listing = await request({ t: "engine", name: "pickerList", args: [path] });
           if (ticket !== asked) return;
           current = listing;
           selected = null;
           root.dataset.path = listing.path;
-          part("path").value = listing.path;
+          if (!typed) part("path").value = listing.path;
           part("error").textContent = "";
           part("up").disabled = !listing.parent;
           const list = part("list");
