@@ -117,15 +117,9 @@ bool CMainWnd::onMessage(uiengine::WindowHandle, std::uint32_t message, std::int
     case UM_AUTO_RECONNECT:
       manager.reconnect(true);
       return true;
-    case UM_DISK_ERROR: {
-      // The space figures first, so the page shows what is missing behind its question.
-      const std::uint64_t free = diskErrorFree, required = diskErrorRequired;
-      requiredBytes = required;
-      callPage("setPackageSpace", {Value::number(static_cast<double>(required))});
-      callPage("setDiskSpace", {Value::number(static_cast<double>(free)), Value::boolean(free >= required)});
+    case UM_DISK_ERROR:
       callPage("onDiskError", {Value::boolean(wParam == static_cast<std::intptr_t>(DiskError::Full))});
       return true;
-    }
     default:
       return false;
   }
@@ -154,8 +148,11 @@ void CMainWnd::OnCheckFileError(const std::string& url) {
 
 void CMainWnd::OnDiskError(DiskError error, std::uint64_t freeBytes, std::uint64_t requiredBytes) {
   if (cancelled) return;
-  diskErrorFree = freeBytes;
-  diskErrorRequired = requiredBytes;
+  // The figures go as a space report's do, ahead of the question, so the
+  // page shows what is missing behind it.
+  this->requiredBytes = requiredBytes;
+  postBytes(UM_PACKAGE_SPACE, requiredBytes);
+  postBytes(UM_DISK_SPACE, freeBytes);
   post(UM_DISK_ERROR, static_cast<std::intptr_t>(error), 0);
 }
 

@@ -32,8 +32,8 @@ enum WindowMessage : std::uint32_t {
   UM_PATH_INVALID = 1288,       // pathIsInvalid(wParam == 1)
   UM_CONFIG_INVALID = 1289,     // configServerInvalid()
   UM_AUTO_RECONNECT = 1290,     // install manager reconnect(true)
-  // The download stopped for the disk: setPackageSpace, setDiskSpace with the
-  // figures of the report, then onDiskError(wParam == full).
+  // The download stopped for the disk: onDiskError(wParam == full), posted
+  // after the space messages that carry the report's figures.
   UM_DISK_ERROR = 1291,
 };
 
@@ -109,9 +109,6 @@ class CMainWnd : public uiengine::MessageDelegate,
   std::atomic<std::int32_t> failureCount{0};
   std::wstring requestedDir;
   std::string checkErrorText;
-  // The space figures of the last disk report; too wide for a message.
-  std::atomic<std::uint64_t> diskErrorFree{0};
-  std::atomic<std::uint64_t> diskErrorRequired{0};
 
  protected:
   // How the window reaches itself and its page; tests observe these.
