@@ -7,11 +7,10 @@
 import assert from "node:assert/strict";
 import { createHash } from "node:crypto";
 import { mkdirSync, readFileSync, rmSync, statSync, truncateSync, writeFileSync } from "node:fs";
-import { request } from "node:https";
-import { spawn } from "node:child_process";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
 import { NativeProcess, exitWithin, launchBrowser, privateFolder, redirectedLocations, savePicture } from "./harness.mjs";
+import { KxServer } from "./kxserver.mjs";
 
 const product = process.env.KX_PRODUCT;
 const testInstaller = process.env.KX_PAGES_INSTALLER;
@@ -526,40 +525,6 @@ describe("installer pages", { timeout: 240000 }, () => {
   });
 });
 
-// tests/support/kxserver.py over TLS on loopback; its routes are set through its control path.
-async function startServer(folder) {
-  const script = new URL("../support/kxserver.py", import.meta.url).pathname;
-  const child = spawn("/usr/bin/python3", [script, "--tls", "--cert-dir", join(folder, "certs"), "--lifetime", "600"],
-    { stdio: ["pipe", "pipe", "inherit"] });
-  const port = await new Promise((resolve, reject) => {
-    let out = "";
-    child.stdout.on("data", (data) => {
-      out += data;
-      const match = /PORT (\d+)/.exec(out);
-      if (match) resolve(Number(match[1]));
-    });
-    child.once("exit", () => reject(new Error("the test server ended")));
-  });
-  const ca = join(folder, "certs", "ca.pem");
-  const exchange = (method, path, body) => new Promise((resolve, reject) => {
-    const headers = body ? { "Content-Type": "application/json", "Content-Length": Buffer.byteLength(body) } : {};
-    const ask = request({ host: "127.0.0.1", port, path, method, ca: readFileSync(ca), headers }, (answer) => {
-      let text = "";
-      answer.on("data", (data) => (text += data));
-      answer.on("end", () => resolve(text));
-    });
-    ask.on("error", reject);
-    ask.end(body);
-  });
-  return {
-    host: `127.0.0.1:${port}`,
-    ca,
-    control: (command) => exchange("POST", "/__control", JSON.stringify(command)),
-    requests: async () => JSON.parse(await exchange("GET", "/__requests")),
-    stop: () => child.stdin.end(),
-  };
-}
-
 // Records when the install buttons change and when space reports arrive, in ms after the page was ready.
 function recordGate() {
   window.gateEvents = [];
@@ -586,13 +551,13 @@ describe("installer pages with the native side", { timeout: 240000 }, () => {
   let packageFile;
   before(async () => {
     scratch = privateFolder("kx-pages-server-");
-    server = await startServer(scratch);
+    server = await KxServer.start({ certFolder: join(scratch, "certs") });
     packageFile = join(scratch, "kestrix.zip");
     writeFileSync(packageFile, "");
     truncateSync(packageFile, 32 * 1048576);
   });
-  after(() => {
-    server?.stop();
+  after(async () => {
+    await server?.stop();
     if (scratch) rmSync(scratch, { recursive: true, force: true });
   });
 
@@ -601,14 +566,14 @@ describe("installer pages with the native side", { timeout: 240000 }, () => {
     reset: true,
     routes: {
       "/pl/up1_patchlist_produp5": {
-        body: JSON.stringify({ game_url: `https://${server.host}/kestrix.zip`, md5: createHash("md5").update(readFileSync(packageFile)).digest("hex"),
+        body: JSON.stringify({ game_url: server.url("/kestrix.zip"), md5: createHash("md5").update(readFileSync(packageFile)).digest("hex"),
                                big_version: "2.0", size }),
       },
       "/kestrix.zip": packageRule,
     },
   });
   const openWithServer = (setup) =>
-    openInstaller({ alone: false, program: testInstaller, env: { KX_TEST_HOST: server.host, KX_TEST_CA_FILE: server.ca }, setup });
+    openInstaller({ alone: false, program: testInstaller, env: { KX_TEST_HOST: server.hostAndPort, KX_TEST_CA_FILE: server.caFile }, setup });
   const gate = (page) => page.evaluate(() => ({
     next: !document.getElementById("chooseNext").disabled,
     next1: !document.getElementById("chooseNext1").disabled,
